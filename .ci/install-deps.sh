@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing tolmi needs, and nothing that is already there.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+    build-essential cmake pkg-config
+    qt6-base-dev libcurl4-openssl-dev
+    fonts-wqy-microhei
+    python3 python3-pyftpdlib
+    curl lftp
+    # shared libraries of the proftpd test server, which is unpacked below
+    libwrap0 libsodium23 libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3
+)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+fi
+
+# proftpd conflicts with any other installed FTP server package, so it is unpacked
+# into the tree instead of installed; nothing of it reaches /etc or /run.
+proftpd_dir=.deps/proftpd
+if [ ! -x "$proftpd_dir/usr/sbin/proftpd" ]; then
+    mkdir -p .deps/download
+    (cd .deps/download && apt-get download proftpd-core 2>/dev/null || as_root apt-get download proftpd-core)
+    rm -rf "$proftpd_dir"
+    dpkg-deb -x .deps/download/proftpd-core_*.deb "$proftpd_dir"
+fi

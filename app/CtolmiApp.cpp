@@ -1,0 +1,22 @@
+#include "app/CtolmiApp.h"
+
+#include "ui/CtolmiDlg.h"
+
+#include <QCoreApplication>
+
+CtolmiApp theApp;
+
+bool CtolmiApp::InitInstance() {
+    // Restart manager, control container, shell manager and the common-controls request have
+    // no counterpart on a Linux desktop: Qt's own set-up stands in for them.
+
+    // The organisation name stands where the registry key would; nothing is ever stored
+    // under it.
+    QCoreApplication::setOrganizationName(QStringLiteral(TOLMI_ORGANIZATION));
+
+    CtolmiDlg dlg;
+    m_pMainWnd = &dlg;
+    dlg.exec();
+    m_pMainWnd = nullptr;
+    return false;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+class CtolmiDlg;
+
+// The application object: prepares the platform, runs the main window, and ends the program
+// when the window closes.
+class CtolmiApp {
+public:
+    // Runs the main window modally; returns false, as there is nothing left to run afterwards.
+    bool InitInstance();
+
+    CtolmiDlg* m_pMainWnd = nullptr;
+};
+
+extern CtolmiApp theApp;

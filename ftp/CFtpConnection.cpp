@@ -1,0 +1,180 @@
+#include "ftp/CFtpConnection.h"
+
+#include "ftp/CurlEasy.h"
+#include "ftp/RemoteName.h"
+
+#include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Every byte that could change the meaning of a URL is percent-encoded.
+QByteArray Escape(const QByteArray& segment) {
+    char* escaped =
+        curl_easy_escape(nullptr, segment.constData(), static_cast<int>(segment.size()));
+    QByteArray result(escaped);
+    curl_free(escaped);
+    return result;
+}
+
+size_t WriteToFile(char* data, size_t size, size_t count, void* userdata) {
+    const int fd = *static_cast<int*>(userdata);
+    const size_t total = size * count;
+    size_t written = 0;
+    while (written < total) {
+        const ssize_t n = ::write(fd, data + written, total - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return 0; // makes curl fail the transfer
+        written += static_cast<size_t>(n);
+    }
+    return total;
+}
+
+size_t ReadFromFile(char* buffer, size_t size, size_t count, void* userdata) {
+    const int fd = *static_cast<int*>(userdata);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, size * count);
+        if (n >= 0)
+            return static_cast<size_t>(n);
+        if (errno != EINTR)
+            return CURL_READFUNC_ABORT;
+    }
+}
+
+size_t FeedParser(char* data, size_t size, size_t count, void* userdata) {
+    static_cast<ListingParser*>(userdata)->Feed(data, size * count);
+    return size * count;
+}
+
+bool IsUsableName(const QByteArray& name) {
+    return !name.isEmpty() && RemoteName::IsSendable(QByteArrayView(name));
+}
+
+bool IsUsablePath(const RemotePath& path) {
+    for (const QByteArray& segment : path.Segments()) {
+        if (!IsUsableName(segment))
+            return false;
+    }
+    return true;
+}
+
+// A 5xx reply to MLSD: the server does not know the command.
+bool IsRefusedCommand(CURLcode code, long response) {
+    return code != CURLE_OK && response >= 500 && response < 600;
+}
+
+} // namespace
+
+CFtpConnection::CFtpConnection(std::unique_ptr<CurlEasy> easy) : m_easy(std::move(easy)) {}
+
+CFtpConnection::~CFtpConnection() = default;
+
+CURLcode CFtpConnection::Login() {
+    // A request with no body sends only the login: the server's answer to it is the check.
+    CURL* curl = m_easy->Begin(m_easy->BaseUrl());
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    return m_easy->Perform();
+}
+
+QByteArray CFtpConnection::DirectoryUrl(const RemotePath& path) const {
+    QByteArray url = m_easy->BaseUrl();
+    for (const QByteArray& segment : path.Segments())
+        url += Escape(segment) + '/';
+    return url;
+}
+
+QByteArray CFtpConnection::FileUrl(const QByteArray& name) const {
+    return DirectoryUrl(m_currentDirectory) + Escape(name);
+}
+
+bool CFtpConnection::SetCurrentDirectory(const RemotePath& path) {
+    if (!m_easy || !IsUsablePath(path))
+        return false;
+    CURL* curl = m_easy->Begin(DirectoryUrl(path));
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    if (m_easy->Perform() != CURLE_OK)
+        return false;
+    m_currentDirectory = path;
+    return true;
+}
+
+bool CFtpConnection::PutFile(const QString& localPath, const QByteArray& remoteName) {
+    if (!m_easy || !IsUsableName(remoteName))
+        return false;
+    int fd = ::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    CURL* curl = m_easy->Begin(FileUrl(remoteName));
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadFromFile);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &fd);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(status.st_size));
+    const CURLcode code = m_easy->Perform([fd] { ::lseek(fd, 0, SEEK_SET); });
+    ::close(fd);
+    return code == CURLE_OK;
+}
+
+bool CFtpConnection::GetFile(const QByteArray& remoteName, const QString& localPath) {
+    if (!m_easy || !IsUsableName(remoteName))
+        return false;
+    const QByteArray path = QFile::encodeName(localPath);
+    int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    CURL* curl = m_easy->Begin(FileUrl(remoteName));
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToFile);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &fd);
+    // The size the server announces is not trusted: the transfer ends when the server says so.
+    curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+    const CURLcode code = m_easy->Perform([fd] {
+        if (::ftruncate(fd, 0) == 0)
+            ::lseek(fd, 0, SEEK_SET);
+    });
+    const bool closed = ::close(fd) == 0;
+    if (code == CURLE_OK && closed)
+        return true;
+    ::unlink(path.constData());
+    return false;
+}
+
+CURLcode CFtpConnection::ReadDirectoryAs(ListingFormat format, std::vector<RemoteEntry>& entries) {
+    ListingParser parser(format);
+    CURL* curl = m_easy->Begin(DirectoryUrl(m_currentDirectory));
+    if (format == ListingFormat::Mlsd)
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "MLSD");
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, FeedParser);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &parser);
+    const CURLcode code = m_easy->Perform([&parser, format] { parser = ListingParser(format); });
+    parser.Finish();
+    entries = std::move(parser.Entries());
+    return code;
+}
+
+bool CFtpConnection::ReadDirectory(std::vector<RemoteEntry>& entries) {
+    entries.clear();
+    if (!m_easy)
+        return false;
+    if (!m_mlsdRefused) {
+        const CURLcode code = ReadDirectoryAs(ListingFormat::Mlsd, entries);
+        if (!IsRefusedCommand(code, m_easy->ResponseCode()))
+            return code == CURLE_OK || !entries.empty();
+        // Many servers only know the human-readable listing.
+        m_mlsdRefused = true;
+    }
+    const CURLcode code = ReadDirectoryAs(ListingFormat::List, entries);
+    return code == CURLE_OK || !entries.empty();
+}
+
+void CFtpConnection::Close() {
+    m_easy.reset();
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "ftp/ListingParser.h"
+#include "ftp/RemotePath.h"
+
+#include <QByteArray>
+#include <QString>
+#include <curl/curl.h>
+#include <memory>
+#include <vector>
+
+class CurlEasy;
+
+// A logged-in FTP connection and its current directory. Transfers are binary and blocking.
+class CFtpConnection {
+public:
+    explicit CFtpConnection(std::unique_ptr<CurlEasy> easy);
+    ~CFtpConnection();
+
+    // Logs in; CURLE_OK when the server accepted the login.
+    CURLcode Login();
+
+    // Makes `path` (relative to the login directory) the current directory; false, keeping the
+    // current one, when the server cannot change there.
+    bool SetCurrentDirectory(const RemotePath& path);
+    const RemotePath& GetCurrentDirectory() const { return m_currentDirectory; }
+
+    // Stores the local file under `remoteName` in the current directory, replacing a remote
+    // file of that name.
+    bool PutFile(const QString& localPath, const QByteArray& remoteName);
+
+    // Copies the remote file to `localPath`, which must not exist: it is created exclusively,
+    // and removed again when the copy fails, so no partial file is ever left.
+    bool GetFile(const QByteArray& remoteName, const QString& localPath);
+
+    // Reads the entries of the current directory. False when no listing could be had; an
+    // interrupted listing keeps the entries read so far.
+    bool ReadDirectory(std::vector<RemoteEntry>& entries);
+
+    void Close();
+
+private:
+    QByteArray DirectoryUrl(const RemotePath& path) const;
+    QByteArray FileUrl(const QByteArray& name) const;
+    CURLcode ReadDirectoryAs(ListingFormat format, std::vector<RemoteEntry>& entries);
+
+    std::unique_ptr<CurlEasy> m_easy;
+    RemotePath m_currentDirectory;
+    bool m_mlsdRefused = false;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "ftp/ListingParser.h"
+
+#include <QString>
+#include <vector>
+
+class CFtpConnection;
+
+constexpr unsigned FILE_ATTRIBUTE_DIRECTORY = 0x10;
+
+// Enumerates the entries of a connection's current directory, in the server's order.
+class CFtpFileFind {
+public:
+    explicit CFtpFileFind(CFtpConnection* pConnection) : m_pConnection(pConnection) {}
+
+    // Fetches the listing afresh; true when there is at least one entry.
+    bool FindFile();
+    // Makes the next entry current; false when that entry is the last one (it stays readable).
+    bool FindNextFile();
+
+    QString GetFileName() const;
+    // The name exactly as the server sent it, to name the entry in later requests.
+    const QByteArray& GetRawFileName() const;
+    bool MatchesMask(unsigned mask) const;
+
+    void Close();
+
+private:
+    const RemoteEntry& Current() const;
+
+    CFtpConnection* m_pConnection;
+    std::vector<RemoteEntry> m_entries;
+    size_t m_current = 0;
+    bool m_started = false;
+};

@@ -1,0 +1,86 @@
+#include "ftp/CurlEasy.h"
+
+#include <utility>
+
+namespace {
+
+// Large buffers keep a fast loopback or LAN transfer from being bound by call overhead.
+constexpr long kTransferBufferBytes = 512 * 1024;
+
+bool IsActiveModeFailure(CURLcode code) {
+    return code == CURLE_FTP_PORT_FAILED || code == CURLE_FTP_ACCEPT_FAILED ||
+           code == CURLE_FTP_ACCEPT_TIMEOUT;
+}
+
+// libcurl takes these two in seconds.
+long WholeSeconds(long ms) {
+    return (ms + 999) / 1000;
+}
+
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    ~CurlGlobal() { curl_global_cleanup(); }
+};
+
+} // namespace
+
+CurlEasy::CurlEasy(QByteArray baseUrl, QByteArray user, QByteArray password, FtpTimeouts timeouts)
+    : m_baseUrl(std::move(baseUrl)), m_user(std::move(user)), m_password(std::move(password)),
+      m_timeouts(timeouts) {
+    static CurlGlobal global;
+    m_curl = curl_easy_init();
+}
+
+CurlEasy::~CurlEasy() {
+    curl_easy_cleanup(m_curl);
+}
+
+CURL* CurlEasy::Begin(const QByteArray& url) {
+    // A reset keeps the live connection: later requests need no new login.
+    curl_easy_reset(m_curl);
+    curl_easy_setopt(m_curl, CURLOPT_URL, url.constData());
+    // Only FTP: a server text must never make curl speak another protocol with the password.
+    curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "ftp");
+    curl_easy_setopt(m_curl, CURLOPT_REDIR_PROTOCOLS_STR, "ftp");
+    curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 1L);
+    // ".." is a real directory name here, not something to fold away.
+    curl_easy_setopt(m_curl, CURLOPT_PATH_AS_IS, 1L);
+    if (!m_user.isEmpty()) {
+        // With no login name, curl logs in as anonymous.
+        curl_easy_setopt(m_curl, CURLOPT_USERNAME, m_user.constData());
+        curl_easy_setopt(m_curl, CURLOPT_PASSWORD, m_password.constData());
+    }
+    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS, m_timeouts.connectMs);
+    curl_easy_setopt(m_curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, WholeSeconds(m_timeouts.responseMs));
+    curl_easy_setopt(m_curl, CURLOPT_ACCEPTTIMEOUT_MS, m_timeouts.acceptMs);
+    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, WholeSeconds(m_timeouts.stallMs));
+    curl_easy_setopt(m_curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
+    curl_easy_setopt(m_curl, CURLOPT_UPLOAD_BUFFERSIZE, kTransferBufferBytes);
+    ApplyDataConnectionMode();
+    return m_curl;
+}
+
+void CurlEasy::ApplyDataConnectionMode() {
+    // Active mode on the control connection's own address; passive once that has failed.
+    curl_easy_setopt(m_curl, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
+}
+
+CURLcode CurlEasy::Perform(const std::function<void()>& rewind) {
+    CURLcode code = curl_easy_perform(m_curl);
+    if (!m_passive && IsActiveModeFailure(code)) {
+        m_passive = true;
+        ApplyDataConnectionMode();
+        if (rewind)
+            rewind();
+        code = curl_easy_perform(m_curl);
+    }
+    return code;
+}
+
+long CurlEasy::ResponseCode() const {
+    long code = 0;
+    curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);
+    return code;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "ftp/FtpTimeouts.h"
+
+#include <QByteArray>
+#include <curl/curl.h>
+#include <functional>
+
+// The libcurl handle of one FTP connection. It keeps the logged-in control connection between
+// requests, and sets on every request the options they all share.
+class CurlEasy {
+public:
+    CurlEasy(QByteArray baseUrl, QByteArray user, QByteArray password, FtpTimeouts timeouts);
+    ~CurlEasy();
+    CurlEasy(const CurlEasy&) = delete;
+    CurlEasy& operator=(const CurlEasy&) = delete;
+
+    const QByteArray& BaseUrl() const { return m_baseUrl; }
+
+    // Starts a request on `url` with the shared options; the caller adds its own and performs.
+    CURL* Begin(const QByteArray& url);
+
+    // Runs the request. When the server cannot open or refuses an active data connection, the
+    // connection switches to passive mode and runs it once more, after `rewind` has reset the
+    // caller's data source or sink.
+    CURLcode Perform(const std::function<void()>& rewind = {});
+
+    long ResponseCode() const;
+
+private:
+    void ApplyDataConnectionMode();
+
+    CURL* m_curl;
+    QByteArray m_baseUrl;
+    QByteArray m_user;
+    QByteArray m_password;
+    FtpTimeouts m_timeouts;
+    bool m_passive = false;
+};

@@ -1,0 +1,51 @@
+#!/usr/bin/python3
+"""A real FTP server (pyftpdlib) for tests: 127.0.0.1, a free port printed on stdout."""
+import argparse
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user", default="tolmi")
+    parser.add_argument("--password", default="secret")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--anonymous", action="store_true", help="also let anonymous log in")
+    parser.add_argument("--list-only", action="store_true", help="no MLSD, as many servers")
+    parser.add_argument("--refuse-active", action="store_true", help="refuse PORT and EPRT")
+    parser.add_argument("--log", help="append every command received to this file")
+    args = parser.parse_args()
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    if args.anonymous:
+        authorizer.add_anonymous(args.root, perm="elradfmwMT")
+
+    class Handler(FTPHandler):
+        def pre_process_command(self, line, cmd, arg):
+            if args.log:
+                with open(args.log, "a", encoding="utf-8", errors="replace") as log:
+                    log.write(line + "\n")
+            return super().pre_process_command(line, cmd, arg)
+
+    Handler.authorizer = authorizer
+    Handler.banner = "tolmi test server ready."
+    if args.list_only:
+        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k != "MLSD"}
+    if args.refuse_active:
+        def refuse(self, line):
+            self.respond("502 Active mode not allowed.")
+        Handler.ftp_PORT = refuse
+        Handler.ftp_EPRT = refuse
+
+    server = FTPServer(("127.0.0.1", args.port), Handler)
+    print("PORT", server.address[1], flush=True)
+    server.serve_forever(handle_exit=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,229 @@
+#include "tests/support/TestServer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <arpa/inet.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kStartTimeoutMs = 10000;
+
+sockaddr_in Loopback(quint16 port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+bool CanConnect(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = Loopback(port);
+    const bool connected =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+bool WriteText(const QString& path, const QByteArray& text, QFile::Permissions permissions) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return false;
+    file.close();
+    return file.setPermissions(permissions);
+}
+
+QByteArray PasswordHash(const QString& password) {
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"), {"passwd", "-6", password});
+    openssl.waitForFinished(kStartTimeoutMs);
+    return openssl.readAllStandardOutput().trimmed();
+}
+
+} // namespace
+
+quint16 FreeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+TestServer::TestServer(TestServerOptions options) : m_options(options) {
+    QDir(m_dir.path()).mkpath(QStringLiteral("home"));
+}
+
+TestServer::~TestServer() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+}
+
+ServerKind TestServer::KindFromEnvironment() {
+    const QByteArray name = qgetenv("TOLMI_TEST_SERVER");
+    if (name == "proftpd")
+        return ServerKind::Proftpd;
+    if (name == "pyftpdlib-list")
+        return ServerKind::PyftpdlibListOnly;
+    return ServerKind::Pyftpdlib;
+}
+
+QString TestServer::KindName(ServerKind kind) {
+    switch (kind) {
+    case ServerKind::Pyftpdlib:
+        return QStringLiteral("pyftpdlib");
+    case ServerKind::PyftpdlibListOnly:
+        return QStringLiteral("pyftpdlib-list");
+    case ServerKind::Proftpd:
+        return QStringLiteral("proftpd");
+    }
+    return {};
+}
+
+QString TestServer::Root() const {
+    return m_dir.filePath(QStringLiteral("home"));
+}
+
+QString TestServer::Address() const {
+    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
+
+bool TestServer::Start(QString& error) {
+    const bool started =
+        m_options.kind == ServerKind::Proftpd ? StartProftpd(error) : StartPyftpdlib(error);
+    return started && WaitUntilListening(error);
+}
+
+bool TestServer::StartPyftpdlib(QString& error) {
+    QStringList arguments = {QStringLiteral(TOLMI_SOURCE_DIR "/tests/servers/ftpserver.py"),
+                             "--root",
+                             Root(),
+                             "--user",
+                             User(),
+                             "--password",
+                             Password(),
+                             "--log",
+                             m_dir.filePath("commands.log")};
+    if (m_options.kind == ServerKind::PyftpdlibListOnly)
+        arguments << "--list-only";
+    if (m_options.refuseActive)
+        arguments << "--refuse-active";
+    if (m_options.anonymous)
+        arguments << "--anonymous";
+    m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
+    QElapsedTimer timer;
+    timer.start();
+    while (!m_process.canReadLine() && timer.elapsed() < kStartTimeoutMs) {
+        if (!m_process.waitForReadyRead(100) && m_process.state() == QProcess::NotRunning)
+            break;
+    }
+    const QByteArray line = m_process.readLine().trimmed();
+    if (!line.startsWith("PORT ")) {
+        error = "pyftpdlib did not start: " + QString::fromUtf8(m_process.readAllStandardError());
+        return false;
+    }
+    m_port = static_cast<quint16>(line.mid(5).toUInt());
+    return true;
+}
+
+bool TestServer::StartProftpd(QString& error) {
+    const QString proftpd = QStringLiteral(TOLMI_PROFTPD);
+    if (!QFileInfo(proftpd).isExecutable()) {
+        error = proftpd + " is missing: run make deps";
+        return false;
+    }
+    const bool root = ::getuid() == 0;
+    const QByteArray userName = root ? "root" : ::getpwuid(::getuid())->pw_name;
+    const QByteArray groupName = root ? "root" : ::getgrgid(::getgid())->gr_name;
+    const QByteArray dir = QFile::encodeName(m_dir.path());
+    m_port = FreeLoopbackPort();
+
+    const QByteArray passwd =
+        User().toUtf8() + ":" + PasswordHash(Password()) + ":" + QByteArray::number(::getuid()) +
+        ":" + QByteArray::number(::getgid()) + "::" + QFile::encodeName(Root()) + ":/bin/false\n";
+    const QByteArray group = groupName + ":x:" + QByteArray::number(::getgid()) + ":\n";
+    QByteArray config = "ServerType standalone\n"
+                        "ServerName \"tolmi test\"\n"
+                        "Port " +
+                        QByteArray::number(m_port) +
+                        "\n"
+                        "DefaultAddress 127.0.0.1\nSocketBindTight on\nUseIPv6 off\n"
+                        "User " +
+                        userName + "\nGroup " + groupName + "\n";
+    if (root)
+        config += "RootLogin on\n";
+    config += "PidFile " + dir + "/proftpd.pid\nScoreboardFile " + dir +
+              "/scoreboard\nDelayTable " + dir + "/delay\nControlsSocket " + dir +
+              "/ctrls.sock\nSystemLog " + dir + "/system.log\nTransferLog " + dir +
+              "/xfer.log\nWtmpLog off\nUseReverseDNS off\nDelayEngine off\n"
+              "AuthOrder mod_auth_file.c\nAuthUserFile " +
+              dir + "/passwd\nAuthGroupFile " + dir +
+              "/group\nRequireValidShell off\nAllowOverwrite on\nAllowStoreRestart on\n"
+              "LogFormat commands \"%r\"\nExtendedLog " +
+              dir + "/commands.log ALL commands\n";
+    if (!WriteText(m_dir.filePath("passwd"), passwd, QFile::ReadOwner | QFile::WriteOwner) ||
+        !WriteText(m_dir.filePath("group"), group, QFile::ReadOwner | QFile::WriteOwner) ||
+        !WriteText(m_dir.filePath("proftpd.conf"), config, QFile::ReadOwner | QFile::WriteOwner)) {
+        error = "cannot write the proftpd configuration";
+        return false;
+    }
+    m_process.start(proftpd, {"-n", "-q", "-c", m_dir.filePath("proftpd.conf")});
+    if (!m_process.waitForStarted(kStartTimeoutMs)) {
+        error = "proftpd did not start";
+        return false;
+    }
+    return true;
+}
+
+bool TestServer::WaitUntilListening(QString& error) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < kStartTimeoutMs) {
+        if (CanConnect(m_port))
+            return true;
+        if (m_process.state() == QProcess::NotRunning)
+            break;
+        QThread::msleep(20);
+    }
+    error = KindName(m_options.kind) +
+            " is not listening: " + QString::fromUtf8(m_process.readAllStandardError());
+    return false;
+}
+
+QStringList TestServer::Commands() const {
+    QFile log(m_dir.filePath("commands.log"));
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+void TestServer::WriteFile(const QString& relativePath, const QByteArray& content) const {
+    const QString path = QDir(Root()).filePath(relativePath);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+void TestServer::MakeDirectory(const QString& relativePath) const {
+    QDir(Root()).mkpath(relativePath);
+}
+
+QByteArray TestServer::ReadFile(const QString& relativePath) const {
+    QFile file(QDir(Root()).filePath(relativePath));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

@@ -1,0 +1,232 @@
+// The main window as opened, its keyboard handling, and start-up.
+#include "app/CtolmiApp.h"
+#include "tests/support/ModalAnswerer.h"
+#include "tests/support/ScriptedPrompter.h"
+#include "ui/CtolmiDlg.h"
+#include "ui/DialogTemplate.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+// Opens the window for real, active and focused, as a user sees it.
+struct ShownWindow {
+    ShownWindow() {
+        auto scripted = std::make_unique<ScriptedPrompter>();
+        prompter = scripted.get();
+        dlg.SetPrompter(std::move(scripted));
+        dlg.show();
+        dlg.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    }
+    CtolmiDlg dlg;
+    ScriptedPrompter* prompter = nullptr;
+};
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void opensWithTemplateTextsAndStates();
+    void placesControlsAtTemplateRectangles();
+    void controlsStayPutWhenResized();
+    void tabCycleSkipsDisabledDownload();
+    void enterInFieldOrListRunsConnect();
+    void escapeAndCloseBoxRejectExitAccepts();
+    void messageBoxesAreTitledWithTheProgramName();
+    void startUpWritesNoSettings();
+    void programIgnoresItsArguments();
+};
+
+void WindowTest::opensWithTemplateTextsAndStates() {
+    ShownWindow shown;
+    CtolmiDlg& dlg = shown.dlg;
+    QCOMPARE(dlg.windowTitle(), QString("Vardelo1.0         Pemrik工作室"));
+    QStringList labels;
+    for (QLabel* label : dlg.findChildren<QLabel*>())
+        labels << label->text();
+    labels.sort();
+    QStringList expected = {"服务名",
+                            "登录名",
+                            "密码",
+                            "文件目录列表",
+                            "Made by Pemrik工作室制作",
+                            "www.pemrik.example"};
+    expected.sort();
+    QCOMPARE(labels, expected);
+    QCOMPARE(dlg.m_btnConnect->text(), QString("连接"));
+    QCOMPARE(dlg.m_btnRefresh->text(), QString("刷新"));
+    QCOMPARE(dlg.m_btnUpload->text(), QString("上传"));
+    QCOMPARE(dlg.m_btnDownload->text(), QString("下载"));
+    QCOMPARE(dlg.m_btnExit->text(), QString("退出"));
+
+    for (QLineEdit* edit : {dlg.m_editServer, dlg.m_editUser, dlg.m_editPassword}) {
+        QVERIFY(edit->text().isEmpty());
+        QVERIFY(edit->isEnabled());
+        QCOMPARE(edit->echoMode(), QLineEdit::Normal);
+    }
+    QCOMPARE(dlg.m_listFiles->count(), 0);
+    QVERIFY(!dlg.m_btnDownload->isEnabled());
+    for (QWidget* w :
+         {static_cast<QWidget*>(dlg.m_listFiles), static_cast<QWidget*>(dlg.m_btnConnect),
+          static_cast<QWidget*>(dlg.m_btnRefresh), static_cast<QWidget*>(dlg.m_btnUpload),
+          static_cast<QWidget*>(dlg.m_btnExit)})
+        QVERIFY(w->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), dlg.m_editServer);
+    QVERIFY(!dlg.m_listFiles->isSortingEnabled());
+    QCOMPARE(dlg.m_listFiles->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(dlg.m_listFiles->selectionMode(), QAbstractItemView::SingleSelection);
+    QVERIFY(!dlg.windowIcon().isNull());
+    QVERIFY(dlg.m_pSession == nullptr && dlg.m_pConnection == nullptr && dlg.m_pFinder == nullptr);
+}
+
+void WindowTest::placesControlsAtTemplateRectangles() {
+    ShownWindow shown;
+    CtolmiDlg& dlg = shown.dlg;
+    const DialogUnits units(dlg.font());
+    QCOMPARE(dlg.size(), QSize(units.ToPixelsX(213), units.ToPixelsY(199)));
+    QCOMPARE(dlg.m_listFiles->geometry(), units.ToPixels({15, 56, 126, 111}));
+    QCOMPARE(dlg.m_editServer->geometry(), units.ToPixels({47, 15, 154, 12}));
+    QCOMPARE(dlg.m_editPassword->geometry(), units.ToPixels({129, 30, 72, 12}));
+    // The buttons stand in one column: Connect, Refresh, Upload, Download, Exit.
+    const QList<QPushButton*> column = {dlg.m_btnConnect, dlg.m_btnRefresh, dlg.m_btnUpload,
+                                        dlg.m_btnDownload, dlg.m_btnExit};
+    for (int i = 1; i < column.size(); ++i) {
+        QCOMPARE(column[i]->x(), column[0]->x());
+        QVERIFY(column[i]->y() > column[i - 1]->geometry().bottom());
+    }
+    QVERIFY(dlg.m_listFiles->geometry().right() < dlg.m_btnConnect->x());
+    // Nothing leaves the window.
+    for (QWidget* child : dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        QVERIFY2(dlg.rect().contains(child->geometry()), qPrintable(child->objectName()));
+}
+
+void WindowTest::controlsStayPutWhenResized() {
+    ShownWindow shown;
+    const QRect before = shown.dlg.m_btnExit->geometry();
+    shown.dlg.resize(shown.dlg.size() * 2);
+    QCOMPARE(shown.dlg.m_btnExit->geometry(), before);
+    shown.dlg.resize(shown.dlg.size() / 3);
+    QCOMPARE(shown.dlg.m_btnExit->geometry(), before);
+}
+
+void WindowTest::tabCycleSkipsDisabledDownload() {
+    ShownWindow shown;
+    CtolmiDlg& dlg = shown.dlg;
+    const QList<QWidget*> expected = {dlg.m_editUser,   dlg.m_editPassword, dlg.m_listFiles,
+                                      dlg.m_btnConnect, dlg.m_btnUpload,    dlg.m_btnExit,
+                                      dlg.m_btnRefresh, dlg.m_editServer};
+    for (QWidget* next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+    }
+    dlg.m_btnDownload->setEnabled(true);
+    dlg.m_btnUpload->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), dlg.m_btnDownload);
+}
+
+void WindowTest::enterInFieldOrListRunsConnect() {
+    ShownWindow shown;
+    CtolmiDlg& dlg = shown.dlg;
+    // An empty server field fails at once: each Enter is one Connect and one message.
+    QTest::keyClick(dlg.m_editServer, Qt::Key_Return);
+    QCOMPARE(shown.prompter->messages, QStringList{"无法连接！"});
+    dlg.m_editPassword->setFocus();
+    QTest::keyClick(dlg.m_editPassword, Qt::Key_Enter);
+    QCOMPARE(shown.prompter->messages.size(), 2);
+    dlg.m_listFiles->setFocus();
+    QTest::keyClick(dlg.m_listFiles, Qt::Key_Return);
+    QCOMPARE(shown.prompter->messages.size(), 3);
+    // A focused push button takes Enter itself.
+    dlg.m_btnRefresh->setFocus();
+    QTest::keyClick(dlg.m_btnRefresh, Qt::Key_Return);
+    QCOMPARE(shown.prompter->messages.last(), QString("无法刷新！"));
+    QVERIFY(dlg.isVisible());
+}
+
+void WindowTest::escapeAndCloseBoxRejectExitAccepts() {
+    {
+        ShownWindow shown;
+        QTest::keyClick(shown.dlg.m_editServer, Qt::Key_Escape);
+        QCOMPARE(shown.dlg.result(), int(QDialog::Rejected));
+        QVERIFY(!shown.dlg.isVisible());
+        QVERIFY(shown.prompter->messages.isEmpty());
+    }
+    {
+        ShownWindow shown;
+        shown.dlg.close();
+        QCOMPARE(shown.dlg.result(), int(QDialog::Rejected));
+        QVERIFY(!shown.dlg.isVisible());
+    }
+    {
+        ShownWindow shown;
+        QTest::keyClicks(shown.dlg.m_editServer, "host");
+        QTest::keyClicks(shown.dlg.m_editPassword, "typed as is");
+        QCOMPARE(shown.dlg.m_editPassword->displayText(), QString("typed as is"));
+        QTest::mouseClick(shown.dlg.m_btnExit, Qt::LeftButton);
+        QCOMPARE(shown.dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(shown.dlg.m_strServer, QString("host"));
+        QCOMPARE(shown.dlg.m_strPassword, QString("typed as is"));
+        QVERIFY(shown.prompter->messages.isEmpty());
+    }
+}
+
+void WindowTest::messageBoxesAreTitledWithTheProgramName() {
+    CtolmiDlg dlg; // with the real message boxes
+    dlg.show();
+    QString title;
+    QString text;
+    bool hasIcon = true;
+    int buttons = 0;
+    AnswerNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        hasIcon = box->icon() != QMessageBox::NoIcon;
+        buttons = box->buttons().size();
+        box->accept();
+    });
+    dlg.OnConnect();
+    QCOMPARE(text, QString("无法连接！"));
+    QCOMPARE(title, QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    QVERIFY(!hasIcon);
+    QCOMPARE(buttons, 1);
+}
+
+void WindowTest::startUpWritesNoSettings() {
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    QTimer::singleShot(200, [] {
+        QVERIFY(theApp.m_pMainWnd != nullptr);
+        QTest::keyClick(theApp.m_pMainWnd, Qt::Key_Escape);
+    });
+    QCOMPARE(theApp.InitInstance(), false);
+    QCOMPARE(theApp.m_pMainWnd, nullptr);
+    QCOMPARE(QCoreApplication::organizationName(), QString("应用程序向导生成的本地应用程序"));
+    QCOMPARE(QDir(config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+void WindowTest::programIgnoresItsArguments() {
+    // Were Qt to read these, "-platform" would make the program fail at once.
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(environment);
+    program.start(TOLMI_BINARY, {"-platform", "no-such-platform", "--help", "-style", "none", "x"});
+    QVERIFY(program.waitForStarted());
+    QVERIFY2(!program.waitForFinished(1500), program.readAllStandardError().constData());
+    program.kill();
+    program.waitForFinished();
+}
+
+QTEST_MAIN(WindowTest)
+#include "tst_window.moc"

@@ -1,0 +1,104 @@
+#include "ui/CtolmiDlg.h"
+
+#include "ui/DialogTemplate.h"
+#include "ui/QtPrompter.h"
+#include "ui/Resource.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+CtolmiDlg::CtolmiDlg(QWidget* pParent)
+    : QDialog(pParent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint),
+      m_prompter(std::make_unique<QtPrompter>()) {
+    for (int size : {16, 24, 32, 48, 256})
+        m_hIcon.addFile(QStringLiteral(":/icons/%1.png").arg(size));
+
+    setWindowTitle(DialogTemplate::Caption());
+    setFont(DialogTemplate::Font());
+    const DialogUnits units(font());
+    resize(units.ToPixels(DialogTemplate::ClientRect()).size());
+    m_controls = DialogTemplate::CreateControls(this);
+    OnInitDialog();
+    BuildRoutingTable();
+}
+
+// Each command releases its own connection: nothing to close here.
+CtolmiDlg::~CtolmiDlg() = default;
+
+void CtolmiDlg::BuildRoutingTable() {
+    connect(m_btnConnect, &QPushButton::clicked, this, &CtolmiDlg::OnConnect);
+    connect(m_btnDownload, &QPushButton::clicked, this, &CtolmiDlg::OnDownload);
+    connect(m_btnUpload, &QPushButton::clicked, this, &CtolmiDlg::OnUpload);
+    connect(m_listFiles, &QListWidget::itemSelectionChanged, this, &CtolmiDlg::OnFileListSelChange);
+    connect(m_btnExit, &QPushButton::clicked, this, &CtolmiDlg::OnExit);
+    connect(m_btnRefresh, &QPushButton::clicked, this, &CtolmiDlg::OnRefresh);
+    connect(m_listFiles, &QListWidget::itemDoubleClicked, this, &CtolmiDlg::OnFileListDblClk);
+}
+
+template <typename Control> void CtolmiDlg::DDX_Control(int id, Control*& member) {
+    if (member == nullptr)
+        member = qobject_cast<Control*>(m_controls.value(id));
+}
+
+void CtolmiDlg::DDX_Text(bool bSaveAndValidate, int id, QString& member) {
+    auto* edit = qobject_cast<QLineEdit*>(m_controls.value(id));
+    if (bSaveAndValidate)
+        member = edit->text();
+    else
+        edit->setText(member);
+}
+
+void CtolmiDlg::DoDataExchange(bool bSaveAndValidate) {
+    DDX_Control(IDC_DOWNLOAD, m_btnDownload);
+    DDX_Control(IDOK, m_btnConnect);
+    DDX_Control(IDC_EXIT, m_btnExit);
+    DDX_Control(IDC_UPLOAD, m_btnUpload);
+    DDX_Control(IDC_FILE_LIST, m_listFiles);
+    DDX_Text(bSaveAndValidate, IDC_SERVER, m_strServer);
+    DDX_Control(IDC_SERVER, m_editServer);
+    DDX_Text(bSaveAndValidate, IDC_USER, m_strUser);
+    DDX_Control(IDC_USER, m_editUser);
+    DDX_Text(bSaveAndValidate, IDC_PASSWORD, m_strPassword);
+    DDX_Control(IDC_PASSWORD, m_editPassword);
+    DDX_Control(IDC_REFRESH, m_btnRefresh);
+}
+
+bool CtolmiDlg::UpdateData(bool bSaveAndValidate) {
+    DoDataExchange(bSaveAndValidate);
+    return true;
+}
+
+bool CtolmiDlg::OnInitDialog() {
+    UpdateData(true);
+    setWindowIcon(m_hIcon);
+    // Connect carries the dialog's OK: Enter in a field or in the list runs it.
+    m_btnConnect->setDefault(true);
+    m_btnDownload->setEnabled(false);
+    m_strServer.clear();
+    m_strUser.clear();
+    m_strPassword.clear();
+    UpdateData(false);
+    m_editServer->setFocus();
+    return true;
+}
+
+void CtolmiDlg::OnExit() {
+    UpdateData(true);
+    accept();
+}
+
+void CtolmiDlg::MessageBox(const QString& text) {
+    m_prompter->ShowMessage(this, text);
+}
+
+void CtolmiDlg::SetPrompter(std::unique_ptr<Prompter> prompter) {
+    m_prompter = std::move(prompter);
+}
+
+void CtolmiDlg::SetLoginControlsEnabled(bool enabled) {
+    m_editServer->setEnabled(enabled);
+    m_editUser->setEnabled(enabled);
+    m_editPassword->setEnabled(enabled);
+}

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "ftp/CFtpConnection.h"
+#include "ftp/CFtpFileFind.h"
+#include "ftp/CInternetSession.h"
+#include "ftp/RemotePath.h"
+#include "ui/Prompter.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QIcon>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QPushButton;
+
+// The main window: login fields, the list of the remote directory, and the commands.
+class CtolmiDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CtolmiDlg(QWidget* pParent = nullptr);
+    ~CtolmiDlg() override;
+
+    // Copies the three edits into their text members (true) or back (false).
+    bool UpdateData(bool bSaveAndValidate = true);
+
+    // Where the window's questions go; tests and the benchmark answer them themselves.
+    void SetPrompter(std::unique_ptr<Prompter> prompter);
+    void SetFtpTimeouts(const FtpTimeouts& timeouts) { m_ftpTimeouts = timeouts; }
+
+    // The directory the list shows, relative to the login directory.
+    const RemotePath& ListedDirectory() const { return m_listedDirectory; }
+
+    // Commands.
+    void OnConnect();
+    void OnRefresh();
+    void OnUpload();
+    void OnDownload();
+    void OnFileListSelChange();
+    void OnFileListDblClk();
+    void OnExit();
+
+    // Per-command connection.
+    void OpenConnection();
+    void ReleaseConnection();
+
+    // Listing.
+    void ClearFileList();
+    void OpenFinder();
+    void ListCurrentDirectory();
+    void ListCurrentDirectoryInOrder();
+
+    bool UploadFile(QString strLocalPath, QString strRemoteName);
+    bool DownloadFile(QByteArray remoteName, QString strLocalPath);
+
+    std::unique_ptr<CInternetSession> m_pSession;
+    std::unique_ptr<CFtpConnection> m_pConnection;
+    std::unique_ptr<CFtpFileFind> m_pFinder;
+    QString m_strEntryName;
+    bool m_bWorking = false;
+    QIcon m_hIcon;
+    QPushButton* m_btnDownload = nullptr;
+    QPushButton* m_btnConnect = nullptr;
+    QPushButton* m_btnExit = nullptr;
+    QPushButton* m_btnUpload = nullptr;
+    QListWidget* m_listFiles = nullptr;
+    QString m_strServer;
+    QLineEdit* m_editServer = nullptr;
+    QString m_strUser;
+    QLineEdit* m_editUser = nullptr;
+    QString m_strPassword;
+    QLineEdit* m_editPassword = nullptr;
+    QPushButton* m_btnRefresh = nullptr;
+
+private:
+    // One line of the list: its text, and the entry it stands for.
+    struct ListLine {
+        QString text;
+        QByteArray rawName;
+        bool isDirectory;
+    };
+
+    void DoDataExchange(bool bSaveAndValidate);
+    template <typename Control> void DDX_Control(int id, Control*& member);
+    void DDX_Text(bool bSaveAndValidate, int id, QString& member);
+    bool OnInitDialog();
+    void BuildRoutingTable();
+    void MessageBox(const QString& text);
+    void SetLoginControlsEnabled(bool enabled);
+
+    ListLine CurrentFinderLine() const;
+    void AddLines(const std::vector<ListLine>& lines);
+    // The selected line's entry, when a line is selected.
+    bool SelectedEntry(QByteArray& rawName, bool& isDirectory, QString& text) const;
+    // The steps Connect, Refresh and entering a directory share: read the fields, empty the
+    // list, log in, report, change to `directory`, list it, release.
+    struct ListingCommand {
+        QString loginFailure;
+        QString loginSuccess; // empty: no message
+        bool appendServer;    // the server text follows the success message
+        void (CtolmiDlg::*list)();
+    };
+    void RunListingCommand(const ListingCommand& command, const RemotePath& directory);
+
+    // Logs in, enters the listed directory and runs `transfer` there; false on any failure.
+    bool TransferInListedDirectory(const std::function<bool(CFtpConnection&)>& transfer);
+
+    QHash<int, QWidget*> m_controls;
+    std::unique_ptr<Prompter> m_prompter;
+    FtpTimeouts m_ftpTimeouts;
+    RemotePath m_listedDirectory;
+};

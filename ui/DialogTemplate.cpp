@@ -1,0 +1,124 @@
+#include "ui/DialogTemplate.h"
+
+#include "ui/Resource.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace {
+
+enum class ControlKind { Label, Edit, List, Button };
+
+struct ControlTemplate {
+    ControlKind kind;
+    int id;
+    const char* text;
+    QRect rect; // dialog units
+};
+
+const ControlTemplate kControls[] = {
+    {ControlKind::Label, IDC_STATIC, "服务名", {15, 15, 41, 9}},
+    {ControlKind::Edit, IDC_SERVER, "", {47, 15, 154, 12}},
+    {ControlKind::Edit, IDC_USER, "", {46, 30, 58, 12}},
+    {ControlKind::Edit, IDC_PASSWORD, "", {129, 30, 72, 12}},
+    {ControlKind::Label, IDC_STATIC, "登录名", {15, 30, 22, 12}},
+    {ControlKind::Label, IDC_STATIC, "密码", {108, 30, 21, 13}},
+    {ControlKind::List, IDC_FILE_LIST, "", {15, 56, 126, 111}},
+    {ControlKind::Label, IDC_STATIC, "文件目录列表", {15, 44, 64, 12}},
+    {ControlKind::Button, IDOK, "连接", {146, 53, 55, 18}},
+    {ControlKind::Button, IDC_UPLOAD, "上传", {146, 99, 55, 18}},
+    {ControlKind::Button, IDC_DOWNLOAD, "下载", {146, 123, 55, 18}},
+    {ControlKind::Button, IDC_EXIT, "退出", {146, 147, 55, 18}},
+    {ControlKind::Label, IDC_STATIC, "Made by Pemrik工作室制作", {19, 169, 89, 12}},
+    {ControlKind::Label, IDC_STATIC, "www.pemrik.example", {65, 182, 89, 11}},
+    {ControlKind::Button, IDC_REFRESH, "刷新", {146, 74, 55, 18}},
+};
+
+QListWidget* CreateList(QWidget* parent) {
+    auto* list = new QListWidget(parent);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSortingEnabled(false);
+    // Long names are cut at the right edge; no horizontal scrolling.
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    list->setTextElideMode(Qt::ElideNone);
+    list->setWordWrap(false);
+    // Every line has the same height: lets very long listings lay out at once.
+    list->setUniformItemSizes(true);
+    return list;
+}
+
+QWidget* CreateControl(const ControlTemplate& control, QWidget* parent) {
+    const QString text = QString::fromUtf8(control.text);
+    switch (control.kind) {
+    case ControlKind::Label:
+        return new QLabel(text, parent);
+    case ControlKind::Edit:
+        return new QLineEdit(parent);
+    case ControlKind::List:
+        return CreateList(parent);
+    case ControlKind::Button:
+        return new QPushButton(text, parent);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+DialogUnits::DialogUnits(const QFont& font) {
+    const QFontMetrics metrics(font);
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_baseX = (letters / 26 + 1) / 2;
+    m_baseY = metrics.height();
+}
+
+int DialogUnits::ToPixelsX(int units) const {
+    return (2 * units * m_baseX + 4) / 8;
+}
+
+int DialogUnits::ToPixelsY(int units) const {
+    return (2 * units * m_baseY + 8) / 16;
+}
+
+QRect DialogUnits::ToPixels(const QRect& units) const {
+    return {ToPixelsX(units.x()), ToPixelsY(units.y()), ToPixelsX(units.width()),
+            ToPixelsY(units.height())};
+}
+
+namespace DialogTemplate {
+
+QString Caption() {
+    return QStringLiteral("Vardelo1.0         Pemrik工作室");
+}
+
+QFont Font() {
+    QFont font;
+    font.setFamilies({QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
+                      QStringLiteral("Sans Serif")});
+    font.setPointSize(9);
+    return font;
+}
+
+QRect ClientRect() {
+    return {0, 0, 213, 199};
+}
+
+QHash<int, QWidget*> CreateControls(QWidget* dialog) {
+    const DialogUnits units(dialog->font());
+    QHash<int, QWidget*> controls;
+    for (const ControlTemplate& control : kControls) {
+        QWidget* widget = CreateControl(control, dialog);
+        widget->setGeometry(units.ToPixels(control.rect));
+        if (control.id != IDC_STATIC) {
+            widget->setObjectName(QString::number(control.id));
+            controls.insert(control.id, widget);
+        }
+    }
+    return controls;
+}
+
+} // namespace DialogTemplate

@@ -1,0 +1,83 @@
+#include "ui/CtolmiDlg.h"
+
+#include <QListWidget>
+#include <QSignalBlocker>
+
+namespace {
+
+// What each line of the list keeps besides its text.
+enum LineRole { RawNameRole = Qt::UserRole, DirectoryRole };
+
+} // namespace
+
+void CtolmiDlg::ClearFileList() {
+    // Emptying the list is not a selection by the user.
+    const QSignalBlocker blocker(m_listFiles);
+    m_listFiles->clear();
+    // An empty list stands for the login directory, as after a failed Connect.
+    m_listedDirectory = RemotePath();
+}
+
+void CtolmiDlg::OpenFinder() {
+    m_pFinder = std::make_unique<CFtpFileFind>(m_pConnection.get());
+    m_bWorking = m_pFinder->FindFile();
+    if (!m_bWorking) {
+        m_pFinder->Close();
+        m_pFinder.reset();
+    }
+}
+
+CtolmiDlg::ListLine CtolmiDlg::CurrentFinderLine() const {
+    const bool isDirectory = m_pFinder->MatchesMask(FILE_ATTRIBUTE_DIRECTORY);
+    const QString name = m_pFinder->GetFileName();
+    return {isDirectory ? "[" + name + "]" : name, m_pFinder->GetRawFileName(), isDirectory};
+}
+
+void CtolmiDlg::AddLines(const std::vector<ListLine>& lines) {
+    // One repaint for the whole batch: long listings would otherwise crawl.
+    const QSignalBlocker blocker(m_listFiles);
+    m_listFiles->setUpdatesEnabled(false);
+    for (const ListLine& line : lines) {
+        auto* item = new QListWidgetItem(line.text);
+        item->setData(RawNameRole, line.rawName);
+        item->setData(DirectoryRole, line.isDirectory);
+        m_listFiles->addItem(item);
+    }
+    m_listFiles->setUpdatesEnabled(true);
+}
+
+void CtolmiDlg::ListCurrentDirectory() {
+    std::vector<ListLine> directories;
+    std::vector<ListLine> files;
+    while (m_bWorking) {
+        m_bWorking = m_pFinder->FindNextFile();
+        ListLine line = CurrentFinderLine();
+        m_strEntryName = line.text;
+        // The directory itself is no entry to show or enter.
+        if (line.isDirectory && line.rawName == ".")
+            continue;
+        (line.isDirectory ? directories : files).push_back(std::move(line));
+    }
+    AddLines(directories);
+    AddLines(files);
+}
+
+void CtolmiDlg::ListCurrentDirectoryInOrder() {
+    std::vector<ListLine> lines;
+    while (m_bWorking) {
+        m_bWorking = m_pFinder->FindNextFile();
+        lines.push_back(CurrentFinderLine());
+    }
+    AddLines(lines);
+}
+
+bool CtolmiDlg::SelectedEntry(QByteArray& rawName, bool& isDirectory, QString& text) const {
+    const QList<QListWidgetItem*> selected = m_listFiles->selectedItems();
+    if (selected.isEmpty())
+        return false;
+    const QListWidgetItem* item = selected.first();
+    rawName = item->data(RawNameRole).toByteArray();
+    isDirectory = item->data(DirectoryRole).toBool();
+    text = item->text();
+    return true;
+}

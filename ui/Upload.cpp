@@ -1,0 +1,38 @@
+#include "ui/CtolmiDlg.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
+
+void CtolmiDlg::OnUpload() {
+    UpdateData(true);
+    SetLoginControlsEnabled(false);
+    m_btnConnect->setEnabled(false);
+    const QString localPath = m_prompter->ChooseFileToOpen(this);
+    if (!localPath.isEmpty()) {
+        const QString remoteName = QFileInfo(localPath).fileName();
+        MessageBox(UploadFile(localPath, remoteName) ? QStringLiteral("上传成功！")
+                                                     : QStringLiteral("上传失败！"));
+    } else {
+        MessageBox(QStringLiteral("请选择文件！"));
+    }
+    SetLoginControlsEnabled(true);
+    m_btnConnect->setEnabled(true);
+}
+
+bool CtolmiDlg::TransferInListedDirectory(const std::function<bool(CFtpConnection&)>& transfer) {
+    OpenConnection();
+    bool done = false;
+    if (m_pConnection && (m_listedDirectory == RemotePath() ||
+                          m_pConnection->SetCurrentDirectory(m_listedDirectory)))
+        done = transfer(*m_pConnection);
+    ReleaseConnection();
+    return done;
+}
+
+bool CtolmiDlg::UploadFile(QString strLocalPath, QString strRemoteName) {
+    // The name keeps the local file name's own bytes.
+    const QByteArray remoteName = QFile::encodeName(strRemoteName);
+    return TransferInListedDirectory(
+        [&](CFtpConnection& connection) { return connection.PutFile(strLocalPath, remoteName); });
+}
