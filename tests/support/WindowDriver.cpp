@@ -1,0 +1,96 @@
+#include "tests/support/WindowDriver.h"
+
+#include "ftp/CFtpFileFind.h"
+#include "ftp/CInternetSession.h"
+#include "tests/support/TestServer.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+ScriptedPrompter* InstallPrompter(CtolmiDlg& dlg) {
+    auto prompter = std::make_unique<ScriptedPrompter>();
+    ScriptedPrompter* raw = prompter.get();
+    dlg.SetPrompter(std::move(prompter));
+    return raw;
+}
+
+} // namespace
+
+WindowDriver::WindowDriver() : prompter(InstallPrompter(dlg)) {
+    dlg.show();
+    dlg.activateWindow();
+    if (!QTest::qWaitForWindowActive(&dlg))
+        qWarning("the main window did not become active");
+}
+
+void WindowDriver::Type(const QString& server, const QString& user, const QString& password) {
+    for (auto [edit, text] : {std::pair{dlg.m_editServer, server}, std::pair{dlg.m_editUser, user},
+                              std::pair{dlg.m_editPassword, password}}) {
+        edit->clear();
+        edit->insert(text);
+    }
+}
+
+void WindowDriver::LogInTo(const TestServer& server) {
+    Type(server.Address(), server.User(), server.Password());
+}
+
+QStringList WindowDriver::Lines() const {
+    QStringList lines;
+    for (int i = 0; i < dlg.m_listFiles->count(); ++i)
+        lines << dlg.m_listFiles->item(i)->text();
+    return lines;
+}
+
+void WindowDriver::ClickLine(const QString& text) {
+    const auto found = dlg.m_listFiles->findItems(text, Qt::MatchExactly);
+    QVERIFY2(!found.isEmpty(), qPrintable("no line " + text));
+    dlg.m_listFiles->scrollToItem(found.first());
+    const QPoint center = dlg.m_listFiles->visualItemRect(found.first()).center();
+    QTest::mouseClick(dlg.m_listFiles->viewport(), Qt::LeftButton, {}, center);
+}
+
+void WindowDriver::DoubleClickLine(const QString& text) {
+    const auto found = dlg.m_listFiles->findItems(text, Qt::MatchExactly);
+    QVERIFY2(!found.isEmpty(), qPrintable("no line " + text));
+    dlg.m_listFiles->scrollToItem(found.first());
+    const QPoint center = dlg.m_listFiles->visualItemRect(found.first()).center();
+    QWidget* viewport = dlg.m_listFiles->viewport();
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, center);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, center);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, center);
+}
+
+void WindowDriver::Click(QWidget* button) {
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+bool WindowDriver::LoginFieldsEnabled() const {
+    const bool server = dlg.m_editServer->isEnabled();
+    if (dlg.m_editUser->isEnabled() != server || dlg.m_editPassword->isEnabled() != server)
+        qFatal("the three login fields disagree");
+    return server;
+}
+
+bool WindowDriver::ConnectionReleased() const {
+    return !dlg.m_pSession && !dlg.m_pConnection && !dlg.m_pFinder;
+}
+
+std::vector<std::pair<QByteArray, bool>> ServerOrder(const TestServer& server,
+                                                     const RemotePath& directory) {
+    auto connection =
+        CInternetSession().GetFtpConnection(server.Address(), server.User(), server.Password());
+    connection->SetCurrentDirectory(directory);
+    std::vector<std::pair<QByteArray, bool>> order;
+    CFtpFileFind finder(connection.get());
+    bool working = finder.FindFile();
+    while (working) {
+        working = finder.FindNextFile();
+        order.emplace_back(finder.GetRawFileName(), finder.MatchesMask(FILE_ATTRIBUTE_DIRECTORY));
+    }
+    return order;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "tests/support/ScriptedPrompter.h"
+#include "ui/CtolmiDlg.h"
+
+#include <QStringList>
+
+class TestServer;
+
+// The real main window, shown and active, with its questions answered by a script; drives it
+// the way a user does.
+class WindowDriver {
+public:
+    WindowDriver();
+
+    // Types the three login fields.
+    void Type(const QString& server, const QString& user, const QString& password);
+    void LogInTo(const TestServer& server);
+
+    QStringList Lines() const;
+    // Clicks / double-clicks the line with this text, as a mouse does.
+    void ClickLine(const QString& text);
+    void DoubleClickLine(const QString& text);
+    void Click(QWidget* button);
+
+    bool LoginFieldsEnabled() const;
+    bool ConnectionReleased() const;
+
+    CtolmiDlg dlg;
+    ScriptedPrompter* prompter;
+};
+
+// The entries of a directory in the server's own order, as (raw name, is a directory).
+std::vector<std::pair<QByteArray, bool>> ServerOrder(const TestServer& server,
+                                                     const RemotePath& directory = {});
