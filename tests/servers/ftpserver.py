@@ -34,6 +34,7 @@ def main():
 
     Handler.authorizer = authorizer
     Handler.banner = "tolmi test server ready."
+    Handler.auth_failed_timeout = 0  # tests try many wrong passwords
     if args.list_only:
         Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k != "MLSD"}
     if args.refuse_active:

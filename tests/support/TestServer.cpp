@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QThread>
 #include <arpa/inet.h>
 #include <grp.h>
@@ -226,4 +227,8 @@ void TestServer::MakeDirectory(const QString& relativePath) const {
 QByteArray TestServer::ReadFile(const QString& relativePath) const {
     QFile file(QDir(Root()).filePath(relativePath));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+int TestServer::Logins() const {
+    return Commands().filter(QRegularExpression("^USER ")).size();
 }

@@ -39,6 +39,8 @@ public:
     QString Root() const;
     // Every command the server received, in order.
     QStringList Commands() const;
+    // How many logins the server has been asked for.
+    int Logins() const;
 
     // Writes a file below the login directory (parents made as needed).
     void WriteFile(const QString& relativePath, const QByteArray& content) const;
