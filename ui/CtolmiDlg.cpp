@@ -9,8 +9,8 @@
 #include <QPushButton>
 
 CtolmiDlg::CtolmiDlg(QWidget* pParent)
-    : QDialog(pParent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowCloseButtonHint),
+    : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_prompter(std::make_unique<QtPrompter>()) {
     for (int size : {16, 24, 32, 48, 256})
         m_hIcon.addFile(QStringLiteral(":/icons/%1.png").arg(size));
