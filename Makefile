@@ -3,7 +3,13 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PYTHON := /usr/bin/python3
 
-.PHONY: deps build run test install bench clean
+FUZZ_SECONDS ?= 60
+SANITIZER_ENV := QT_QPA_PLATFORM=offscreen \
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
+
+.PHONY: deps build run test sanitize fuzz install bench clean
 
 deps:
 	@bash .ci/install-deps.sh
@@ -15,6 +21,20 @@ build: deps
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 
+# The whole suite again under AddressSanitizer, UndefinedBehaviorSanitizer and leak checking.
+sanitize: deps
+	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DTOLMI_SANITIZE=ON
+	cmake --build $(BUILD)-asan -j$(JOBS)
+	cd $(BUILD)-asan && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS)
+
+# The listing-parser fuzzer for a bounded time, on top of the committed corpus.
+fuzz: deps
+	CXX=clang++ cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMI_FUZZ=ON
+	cmake --build $(BUILD)-fuzz -j$(JOBS) --target listing_fuzzer
+	mkdir -p $(BUILD)-fuzz/corpus
+	$(BUILD)-fuzz/tests/listing_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
+		$(BUILD)-fuzz/corpus tests/fuzz/corpus
+
 run: build
 	$(PYTHON) tests/servers/demo_server.py -- $(BUILD)/tolmi
 
@@ -25,4 +45,4 @@ bench: build
 	$(BUILD)/bench/tolmi_bench
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz

@@ -9,6 +9,8 @@ packages=(
     fonts-wqy-microhei
     python3 python3-pyftpdlib
     curl lftp
+    # the fuzzer build
+    clang libclang-rt-14-dev
     # shared libraries of the proftpd test server, which is unpacked below
     libwrap0 libsodium23 libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3
 )

@@ -56,6 +56,8 @@ CURL* CurlEasy::Begin(const QByteArray& url) {
     curl_easy_setopt(m_curl, CURLOPT_ACCEPTTIMEOUT_MS, m_timeouts.acceptMs);
     curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, WholeSeconds(m_timeouts.stallMs));
+    // A passive reply may name any address; data goes only to the server already talked to.
+    curl_easy_setopt(m_curl, CURLOPT_FTP_SKIP_PASV_IP, 1L);
     curl_easy_setopt(m_curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
     curl_easy_setopt(m_curl, CURLOPT_UPLOAD_BUFFERSIZE, kTransferBufferBytes);
     ApplyDataConnectionMode();

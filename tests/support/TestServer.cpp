@@ -61,6 +61,34 @@ quint16 FreeLoopbackPort() {
     return ntohs(address.sin_port);
 }
 
+bool StartPythonServer(QProcess& process, const QStringList& arguments, quint16& port,
+                       QString& error) {
+    process.start(QStringLiteral("/usr/bin/python3"), arguments);
+    QElapsedTimer timer;
+    timer.start();
+    while (!process.canReadLine() && timer.elapsed() < kStartTimeoutMs) {
+        if (!process.waitForReadyRead(100) && process.state() == QProcess::NotRunning)
+            break;
+    }
+    const QByteArray line = process.readLine().trimmed();
+    if (!line.startsWith("PORT ")) {
+        error = arguments.first() +
+                " did not start: " + QString::fromUtf8(process.readAllStandardError());
+        return false;
+    }
+    port = static_cast<quint16>(line.mid(5).toUInt());
+    return true;
+}
+
+void StopProcess(QProcess& process) {
+    if (process.state() != QProcess::NotRunning) {
+        process.terminate();
+        if (!process.waitForFinished(3000))
+            process.kill();
+        process.waitForFinished(3000);
+    }
+}
+
 TestServer::TestServer(TestServerOptions options) : m_options(options) {
     QDir(m_dir.path()).mkpath(QStringLiteral("home"));
 }
@@ -125,20 +153,7 @@ bool TestServer::StartPyftpdlib(QString& error) {
         arguments << "--refuse-active";
     if (m_options.anonymous)
         arguments << "--anonymous";
-    m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
-    QElapsedTimer timer;
-    timer.start();
-    while (!m_process.canReadLine() && timer.elapsed() < kStartTimeoutMs) {
-        if (!m_process.waitForReadyRead(100) && m_process.state() == QProcess::NotRunning)
-            break;
-    }
-    const QByteArray line = m_process.readLine().trimmed();
-    if (!line.startsWith("PORT ")) {
-        error = "pyftpdlib did not start: " + QString::fromUtf8(m_process.readAllStandardError());
-        return false;
-    }
-    m_port = static_cast<quint16>(line.mid(5).toUInt());
-    return true;
+    return StartPythonServer(m_process, arguments, m_port, error);
 }
 
 bool TestServer::StartProftpd(QString& error) {

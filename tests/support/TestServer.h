@@ -60,3 +60,8 @@ private:
 
 // A port on 127.0.0.1 that nothing listens on right now.
 quint16 FreeLoopbackPort();
+
+// Starts a Python server script that prints "PORT n" once it listens.
+bool StartPythonServer(QProcess& process, const QStringList& arguments, quint16& port,
+                       QString& error);
+void StopProcess(QProcess& process);

@@ -1,0 +1,29 @@
+// Fuzz target: listing parsers, name decoding and the server field must take any bytes.
+#include "ftp/ListingParser.h"
+#include "ftp/RemoteName.h"
+#include "ftp/ServerAddress.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return 0;
+    // The first byte picks the format and how the bytes arrive.
+    const auto format = (data[0] & 1) ? ListingFormat::Mlsd : ListingFormat::List;
+    const size_t chunk = 1 + (data[0] >> 1);
+    const char* text = reinterpret_cast<const char*>(data + 1);
+    const size_t length = size - 1;
+
+    ListingParser parser(format);
+    for (size_t i = 0; i < length; i += chunk)
+        parser.Feed(text + i, std::min(chunk, length - i));
+    parser.Finish();
+    for (const RemoteEntry& entry : parser.Entries()) {
+        if (entry.name.isEmpty() || entry.name.contains('\n'))
+            std::abort();
+        RemoteName::Display(entry.name);
+    }
+    ServerAddress::Parse(QString::fromUtf8(text, static_cast<qsizetype>(length)), 21);
+    return 0;
+}

@@ -1,0 +1,224 @@
+#!/usr/bin/python3
+"""A scripted misbehaving FTP server: plays one named scenario on 127.0.0.1 at a free port
+(printed on stdout) for every client, and logs every command it receives."""
+import argparse
+import socket
+import threading
+import time
+
+CONTENT = b"content of a file\n"
+GOOD_LISTING = [b"type=dir; docs", b"type=file;size=18; a.txt", b"type=file;size=18; b.txt"]
+
+
+def hostile_listing(kind):
+    if kind == "names":
+        return [b"type=file; evil\rDELE a.txt", b"type=file; nul\0inside", b"type=file; /",
+                b"type=dir; ..", b"type=file; ", b"type=file; " + b"n" * 4096,
+                b"type=dir; docs", b"type=file; a.txt"]
+    if kind == "long_line":
+        return [b"type=file; before", b"type=file; " + b"x" * (10 * 1024 * 1024),
+                b"type=file; after"]
+    if kind == "many":
+        return [b"type=file; entry-%06d" % i for i in range(200000)]
+    return GOOD_LISTING
+
+
+class Session:
+    def __init__(self, conn, args):
+        self.conn = conn
+        self.args = args
+        self.scenario = args.scenario
+        self.file = conn.makefile("rb")
+        self.data_target = None   # (host, port) for active mode
+        self.passive = None       # listening socket for passive mode
+
+    def log(self, line):
+        with open(self.args.log, "ab") as f:
+            f.write(line + b"\n")
+
+    def send(self, text):
+        self.conn.sendall(text if isinstance(text, bytes) else text.encode() + b"\r\n")
+
+    def hang(self):
+        time.sleep(self.args.hang)
+
+    def open_data(self):
+        if self.scenario == "no_data_connection":
+            return None
+        if self.passive is not None:
+            self.passive.settimeout(10)
+            data, _ = self.passive.accept()
+            return data
+        if self.data_target is not None:
+            return socket.create_connection(self.data_target, timeout=10)
+        return None
+
+    def send_data(self, payload, is_listing=False):
+        self.send("150 Opening data connection")
+        data = self.open_data()
+        if data is None:
+            self.hang()
+            return
+        breaks = self.scenario == "stall_data" or (
+            self.scenario == "close_mid_transfer" and not is_listing)
+        if breaks:
+            data.sendall(payload[: max(1, len(payload) // 3)])
+            if self.scenario == "stall_data":
+                self.hang()
+            data.close()
+            self.conn.close()
+            raise ConnectionError
+        data.sendall(payload)
+        data.close()
+        if self.scenario == "no_final_reply":
+            self.hang()
+            return
+        self.send("226 Transfer complete")
+
+    def receive_data(self):
+        self.send("150 Ok to send data")
+        data = self.open_data()
+        if data is None:
+            self.hang()
+            return
+        if self.scenario == "stall_data":
+            data.recv(1000)
+            self.hang()
+            raise ConnectionError
+        if self.scenario == "close_mid_transfer":
+            data.recv(1000)
+            data.close()
+            self.conn.close()
+            raise ConnectionError
+        while data.recv(65536):
+            pass
+        data.close()
+        if self.scenario == "no_final_reply":
+            self.hang()
+            return
+        self.send("226 Transfer complete")
+
+    def listing(self):
+        lines = hostile_listing(self.args.listing)
+        if self.scenario == "close_mid_listing":
+            self.send("150 Here comes the listing")
+            data = self.open_data()
+            data.sendall(b"\r\n".join(lines[:2]) + b"\r\n" + lines[2][:5])
+            data.close()
+            self.conn.close()
+            raise ConnectionError
+        self.send_data(b"".join(line + b"\r\n" for line in lines), is_listing=True)
+
+    def run(self):
+        s = self.scenario
+        if s == "no_greeting":
+            self.hang()
+            return
+        if s == "endless_multiline":
+            deadline = time.time() + self.args.hang
+            while time.time() < deadline:
+                self.send("220-still greeting")
+                time.sleep(0.01)
+            return
+        if s == "garbage_replies":
+            self.send(b"999 out of range\r\n")
+        else:
+            self.send("220 hostile server ready")
+        for raw in self.file:
+            line = raw.rstrip(b"\r\n")
+            self.log(line)
+            command, _, argument = line.partition(b" ")
+            command = command.upper()
+            if s == "no_user_reply" and command == b"USER":
+                self.hang()
+                return
+            if s == "close_mid_login" and command == b"PASS":
+                self.conn.close()
+                return
+            if s == "all_5xx":
+                self.send("500 No")
+                continue
+            if s == "garbage_replies":
+                self.send(b"garbage line\r\n12\r\n")
+                continue
+            self.handle(command, argument)
+
+    def handle(self, command, argument):
+        if command == b"USER":
+            self.send("331 Password required")
+        elif command == b"PASS":
+            self.send("230 Logged in")
+        elif command == b"PWD":
+            self.send('257 "/" is the current directory')
+        elif command == b"CWD":
+            self.send("250 Ok" if b"\r" not in argument else "550 No")
+        elif command == b"TYPE":
+            self.send("200 Type set")
+        elif command in (b"EPRT", b"PORT") and self.scenario != "pasv_elsewhere":
+            if command == b"EPRT":
+                parts = argument.decode().split(argument.decode()[0])
+                self.data_target = (parts[2], int(parts[3]))
+            else:
+                n = argument.decode().split(",")
+                self.data_target = (".".join(n[:4]), int(n[4]) * 256 + int(n[5]))
+            self.passive = None
+            self.send("200 Ok")
+        elif command in (b"EPRT", b"PORT"):
+            self.send("500 Active mode refused")
+        elif command == b"EPSV" and self.scenario == "pasv_elsewhere":
+            self.send("500 Use PASV")
+        elif command in (b"EPSV", b"PASV"):
+            self.passive = socket.socket()
+            self.passive.bind(("127.0.0.1", 0))
+            self.passive.listen(1)
+            port = self.passive.getsockname()[1]
+            self.data_target = None
+            if command == b"EPSV":
+                self.send("229 Entering Extended Passive Mode (|||%d|)" % port)
+            else:
+                # Points at another address: the client must use the server's own instead.
+                self.send("227 Entering Passive Mode (127,0,0,2,%d,%d)" % (port // 256, port % 256))
+        elif command == b"SIZE":
+            self.send("213 %d" % len(CONTENT))
+        elif command in (b"MLSD", b"LIST"):
+            self.listing()
+        elif command == b"RETR":
+            self.send_data(CONTENT)
+        elif command == b"STOR":
+            self.receive_data()
+        elif command == b"QUIT":
+            self.send("221 Bye")
+            self.conn.close()
+            raise ConnectionError
+        else:
+            self.send("502 Not implemented")
+
+
+def serve(conn, args):
+    try:
+        Session(conn, args).run()
+    except (OSError, ConnectionError, ValueError, IndexError):
+        pass
+    finally:
+        conn.close()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("scenario")
+    parser.add_argument("--listing", default="good")
+    parser.add_argument("--log", required=True)
+    parser.add_argument("--hang", type=float, default=30.0)
+    args = parser.parse_args()
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(16)
+    print("PORT", listener.getsockname()[1], flush=True)
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=serve, args=(conn, args), daemon=True).start()
+
+
+if __name__ == "__main__":
+    main()
