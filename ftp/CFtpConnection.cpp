@@ -4,6 +4,7 @@
 #include "ftp/RemoteName.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,9 +47,38 @@ size_t ReadFromFile(char* buffer, size_t size, size_t count, void* userdata) {
     }
 }
 
+struct ListingSink {
+    ListingParser parser;
+    TransferMonitor* monitor;
+};
+
 size_t FeedParser(char* data, size_t size, size_t count, void* userdata) {
-    static_cast<ListingParser*>(userdata)->Feed(data, size * count);
+    auto* sink = static_cast<ListingSink*>(userdata);
+    sink->parser.Feed(data, size * count);
+    if (sink->monitor)
+        sink->monitor->SetEntries(static_cast<qint64>(sink->parser.Entries().size()));
     return size * count;
+}
+
+// The command lines of a request, in libcurl's list form.
+class CurlCommandList {
+public:
+    explicit CurlCommandList(const std::vector<QByteArray>& commands) {
+        for (const QByteArray& command : commands)
+            m_list = curl_slist_append(m_list, command.constData());
+    }
+    ~CurlCommandList() { curl_slist_free_all(m_list); }
+    CurlCommandList(const CurlCommandList&) = delete;
+    CurlCommandList& operator=(const CurlCommandList&) = delete;
+    curl_slist* Get() const { return m_list; }
+
+private:
+    curl_slist* m_list = nullptr;
+};
+
+// A hidden name no user picks, for an upload until it is complete.
+QByteArray TemporaryUploadName() {
+    return ".tolmi-" + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".part";
 }
 
 bool IsUsableName(const QByteArray& name) {
@@ -103,10 +133,32 @@ bool CFtpConnection::SetCurrentDirectory(const RemotePath& path) {
     return true;
 }
 
+CURLcode CFtpConnection::Store(int fd, qint64 size, const QByteArray& name,
+                               const std::vector<QByteArray>& afterwards) {
+    ::lseek(fd, 0, SEEK_SET);
+    CurlCommandList commands(afterwards);
+    CURL* curl = m_easy->Begin(FileUrl(name));
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadFromFile);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &fd);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, commands.Get());
+    return m_easy->Perform([fd] { ::lseek(fd, 0, SEEK_SET); });
+}
+
+void CFtpConnection::Remove(const QByteArray& name) {
+    // The leading "*" lets the request succeed whatever the server answers.
+    CurlCommandList commands({"*DELE " + name});
+    CURL* curl = m_easy->Begin(DirectoryUrl(m_currentDirectory));
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, commands.Get());
+    m_easy->Perform();
+}
+
 bool CFtpConnection::PutFile(const QString& localPath, const QByteArray& remoteName) {
     if (!m_easy || !IsUsableName(remoteName))
         return false;
-    int fd = ::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat status {};
@@ -114,12 +166,21 @@ bool CFtpConnection::PutFile(const QString& localPath, const QByteArray& remoteN
         ::close(fd);
         return false;
     }
-    CURL* curl = m_easy->Begin(FileUrl(remoteName));
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadFromFile);
-    curl_easy_setopt(curl, CURLOPT_READDATA, &fd);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(status.st_size));
-    const CURLcode code = m_easy->Perform([fd] { ::lseek(fd, 0, SEEK_SET); });
+    // Stored under a temporary name and renamed when complete: a broken upload never destroys
+    // the file it was to replace.
+    const QByteArray temporary = TemporaryUploadName();
+    CURLcode code =
+        Store(fd, status.st_size, temporary, {"RNFR " + temporary, "RNTO " + remoteName});
+    if (code == CURLE_QUOTE_ERROR) {
+        // Stored, but the server renames nothing: store under the name itself.
+        Remove(temporary);
+        code = Store(fd, status.st_size, remoteName, {});
+    } else if (code == CURLE_UPLOAD_FAILED) {
+        // The server refused the temporary name.
+        code = Store(fd, status.st_size, remoteName, {});
+    } else if (code != CURLE_OK && !IsCancelled()) {
+        Remove(temporary);
+    }
     ::close(fd);
     return code == CURLE_OK;
 }
@@ -148,15 +209,15 @@ bool CFtpConnection::GetFile(const QByteArray& remoteName, const QString& localP
 }
 
 CURLcode CFtpConnection::ReadDirectoryAs(ListingFormat format, std::vector<RemoteEntry>& entries) {
-    ListingParser parser(format);
+    ListingSink sink{ListingParser(format), m_easy->Monitor()};
     CURL* curl = m_easy->Begin(DirectoryUrl(m_currentDirectory));
     if (format == ListingFormat::Mlsd)
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "MLSD");
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, FeedParser);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &parser);
-    const CURLcode code = m_easy->Perform([&parser, format] { parser = ListingParser(format); });
-    parser.Finish();
-    entries = std::move(parser.Entries());
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    const CURLcode code = m_easy->Perform([&sink, format] { sink.parser = ListingParser(format); });
+    sink.parser.Finish();
+    entries = std::move(sink.parser.Entries());
     return code;
 }
 
@@ -167,12 +228,22 @@ bool CFtpConnection::ReadDirectory(std::vector<RemoteEntry>& entries) {
     if (!m_mlsdRefused) {
         const CURLcode code = ReadDirectoryAs(ListingFormat::Mlsd, entries);
         if (!IsRefusedCommand(code, m_easy->ResponseCode()))
-            return code == CURLE_OK || !entries.empty();
+            return ListingResult(code, entries);
         // Many servers only know the human-readable listing.
         m_mlsdRefused = true;
     }
-    const CURLcode code = ReadDirectoryAs(ListingFormat::List, entries);
+    return ListingResult(ReadDirectoryAs(ListingFormat::List, entries), entries);
+}
+
+bool CFtpConnection::ListingResult(CURLcode code, std::vector<RemoteEntry>& entries) const {
+    // A cancelled listing shows nothing; one that broke off shows what came.
+    if (IsCancelled())
+        entries.clear();
     return code == CURLE_OK || !entries.empty();
+}
+
+bool CFtpConnection::IsCancelled() const {
+    return m_easy->Monitor() && m_easy->Monitor()->IsCancelled();
 }
 
 void CFtpConnection::Close() {

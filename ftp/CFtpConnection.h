@@ -26,7 +26,7 @@ public:
     const RemotePath& GetCurrentDirectory() const { return m_currentDirectory; }
 
     // Stores the local file under `remoteName` in the current directory, replacing a remote
-    // file of that name.
+    // file of that name only once the whole file has arrived.
     bool PutFile(const QString& localPath, const QByteArray& remoteName);
 
     // Copies the remote file to `localPath`, which must not exist: it is created exclusively,
@@ -43,6 +43,13 @@ private:
     QByteArray DirectoryUrl(const RemotePath& path) const;
     QByteArray FileUrl(const QByteArray& name) const;
     CURLcode ReadDirectoryAs(ListingFormat format, std::vector<RemoteEntry>& entries);
+    bool ListingResult(CURLcode code, std::vector<RemoteEntry>& entries) const;
+    // Uploads the open file under `name`, then sends `afterwards` in the same directory.
+    CURLcode Store(int fd, qint64 size, const QByteArray& name,
+                   const std::vector<QByteArray>& afterwards);
+    // Deletes a file of the current directory where the server allows; no answer is needed.
+    void Remove(const QByteArray& name);
+    bool IsCancelled() const;
 
     std::unique_ptr<CurlEasy> m_easy;
     RemotePath m_currentDirectory;

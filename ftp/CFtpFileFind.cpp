@@ -29,6 +29,10 @@ const QByteArray& CFtpFileFind::GetRawFileName() const {
     return Current().name;
 }
 
+qint64 CFtpFileFind::GetLength() const {
+    return Current().size;
+}
+
 bool CFtpFileFind::MatchesMask(unsigned mask) const {
     return (mask & FILE_ATTRIBUTE_DIRECTORY) != 0 && Current().isDirectory;
 }

@@ -18,7 +18,7 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const QString
         throw CInternetException(CURLE_COULDNT_RESOLVE_HOST);
 
     auto connection = std::make_unique<CFtpConnection>(std::make_unique<CurlEasy>(
-        address->BaseUrl(), user.toUtf8(), password.toUtf8(), m_timeouts));
+        address->BaseUrl(), user.toUtf8(), password.toUtf8(), m_timeouts, m_monitor));
     const CURLcode code = connection->Login();
     if (code != CURLE_OK)
         throw CInternetException(code);

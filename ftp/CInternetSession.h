@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/FtpTimeouts.h"
+#include "ftp/TransferMonitor.h"
 
 #include <QString>
 #include <memory>
@@ -12,7 +13,9 @@ class CInternetSession {
 public:
     static constexpr quint16 kDefaultFtpPort = 21;
 
-    explicit CInternetSession(FtpTimeouts timeouts = {}) : m_timeouts(timeouts) {}
+    // `monitor`, when given, sees the progress of the connections' work and can cancel it.
+    explicit CInternetSession(FtpTimeouts timeouts = {}, TransferMonitor* monitor = nullptr)
+        : m_timeouts(timeouts), m_monitor(monitor) {}
 
     // Logs in to `server` (which may carry its own port). An empty login name logs in as
     // anonymous. Throws CInternetException when no logged-in connection can be had; text
@@ -23,4 +26,5 @@ public:
 
 private:
     FtpTimeouts m_timeouts;
+    TransferMonitor* m_monitor;
 };

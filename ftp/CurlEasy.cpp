@@ -17,6 +17,18 @@ long WholeSeconds(long ms) {
     return (ms + 999) / 1000;
 }
 
+// libcurl calls this often while data moves and about once a second while it waits, so a
+// cancel takes effect within a second.
+int ReportProgress(void* monitor, curl_off_t downloadTotal, curl_off_t downloaded,
+                   curl_off_t uploadTotal, curl_off_t uploaded) {
+    auto* transferMonitor = static_cast<TransferMonitor*>(monitor);
+    if (uploadTotal > 0 || uploaded > 0)
+        transferMonitor->SetBytes(uploaded, uploadTotal);
+    else
+        transferMonitor->SetBytes(downloaded, downloadTotal);
+    return transferMonitor->IsCancelled() ? 1 : 0;
+}
+
 struct CurlGlobal {
     CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
     ~CurlGlobal() { curl_global_cleanup(); }
@@ -24,9 +36,10 @@ struct CurlGlobal {
 
 } // namespace
 
-CurlEasy::CurlEasy(QByteArray baseUrl, QByteArray user, QByteArray password, FtpTimeouts timeouts)
+CurlEasy::CurlEasy(QByteArray baseUrl, QByteArray user, QByteArray password, FtpTimeouts timeouts,
+                   TransferMonitor* monitor)
     : m_baseUrl(std::move(baseUrl)), m_user(std::move(user)), m_password(std::move(password)),
-      m_timeouts(timeouts) {
+      m_timeouts(timeouts), m_monitor(monitor) {
     static CurlGlobal global;
     m_curl = curl_easy_init();
 }
@@ -61,6 +74,11 @@ CURL* CurlEasy::Begin(const QByteArray& url) {
     curl_easy_setopt(m_curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
     curl_easy_setopt(m_curl, CURLOPT_UPLOAD_BUFFERSIZE, kTransferBufferBytes);
     ApplyDataConnectionMode();
+    if (m_monitor) {
+        curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, ReportProgress);
+        curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, m_monitor);
+    }
     return m_curl;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/FtpTimeouts.h"
+#include "ftp/TransferMonitor.h"
 
 #include <QByteArray>
 #include <curl/curl.h>
@@ -10,7 +11,9 @@
 // requests, and sets on every request the options they all share.
 class CurlEasy {
 public:
-    CurlEasy(QByteArray baseUrl, QByteArray user, QByteArray password, FtpTimeouts timeouts);
+    // `monitor`, when given, sees the progress of every request and can cancel it.
+    CurlEasy(QByteArray baseUrl, QByteArray user, QByteArray password, FtpTimeouts timeouts,
+             TransferMonitor* monitor);
     ~CurlEasy();
     CurlEasy(const CurlEasy&) = delete;
     CurlEasy& operator=(const CurlEasy&) = delete;
@@ -26,6 +29,7 @@ public:
     CURLcode Perform(const std::function<void()>& rewind = {});
 
     long ResponseCode() const;
+    TransferMonitor* Monitor() const { return m_monitor; }
 
 private:
     void ApplyDataConnectionMode();
@@ -35,5 +39,6 @@ private:
     QByteArray m_user;
     QByteArray m_password;
     FtpTimeouts m_timeouts;
+    TransferMonitor* m_monitor;
     bool m_passive = false;
 };

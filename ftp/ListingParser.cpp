@@ -68,19 +68,29 @@ bool IsIsoDate(QByteArrayView text) {
            AllDigits(text.sliced(5, 2)) && AllDigits(text.sliced(8, 2));
 }
 
-// The end of the date columns of an "ls -l" line, or -1.
-qsizetype UnixDateEnd(QByteArrayView line, const std::vector<Token>& tokens) {
+qint64 SizeOf(QByteArrayView text) {
+    return AllDigits(text) && text.size() < 19 ? text.toLongLong() : -1;
+}
+
+// The date columns of an "ls -l" line: where they end (-1 when there are none) and the size
+// column before them.
+struct UnixDate {
+    qsizetype end = -1;
+    qint64 size = -1;
+};
+
+UnixDate FindUnixDate(QByteArrayView line, const std::vector<Token>& tokens) {
     auto text = [&](size_t i) {
         return line.sliced(tokens[i].begin, tokens[i].end - tokens[i].begin);
     };
     for (size_t i = 2; i + 1 < tokens.size(); ++i) {
         if (i + 2 < tokens.size() && IsMonth(text(i)) && IsDay(text(i + 1)) &&
             (IsClock(text(i + 2)) || IsYear(text(i + 2))))
-            return tokens[i + 2].end;
+            return {tokens[i + 2].end, SizeOf(text(i - 1))};
         if (IsIsoDate(text(i)) && IsClock(text(i + 1)))
-            return tokens[i + 1].end;
+            return {tokens[i + 1].end, SizeOf(text(i - 1))};
     }
-    return -1;
+    return {};
 }
 
 std::optional<RemoteEntry> ParseUnixLine(QByteArrayView line) {
@@ -91,12 +101,13 @@ std::optional<RemoteEntry> ParseUnixLine(QByteArrayView line) {
     const std::vector<Token> tokens = Tokenize(line, 9);
     if (tokens.empty() || tokens[0].end < 10)
         return std::nullopt;
-    const qsizetype dateEnd = UnixDateEnd(line, tokens);
+    const UnixDate date = FindUnixDate(line, tokens);
     // One blank separates the date from the name; any further ones belong to the name.
-    if (dateEnd < 0 || dateEnd + 1 >= line.size())
+    if (date.end < 0 || date.end + 1 >= line.size())
         return std::nullopt;
     RemoteEntry entry;
-    QByteArrayView name = line.sliced(dateEnd + 1);
+    entry.size = date.size;
+    QByteArrayView name = line.sliced(date.end + 1);
     entry.isDirectory = line[0] == 'd';
     if (line[0] == 'l') {
         const qsizetype arrow = name.indexOf(QByteArrayView(" -> "));
@@ -138,7 +149,8 @@ std::optional<RemoteEntry> ParseDosLine(QByteArrayView line) {
     const bool isDirectory = text(2) == QByteArrayView("<DIR>");
     if (!isDirectory && !AllDigits(text(2)))
         return std::nullopt;
-    return RemoteEntry{line.sliced(tokens[3].begin).toByteArray(), isDirectory};
+    return RemoteEntry{line.sliced(tokens[3].begin).toByteArray(), isDirectory,
+                       isDirectory ? -1 : SizeOf(text(2))};
 }
 
 } // namespace
@@ -156,7 +168,9 @@ std::optional<RemoteEntry> ParseMlsdLine(QByteArrayView line) {
         if (end < 0)
             end = facts.size();
         const QByteArray fact = facts.sliced(begin, end - begin).toByteArray().toLower();
-        if (fact == "type=dir") {
+        if (fact.startsWith("size=")) {
+            entry.size = SizeOf(QByteArrayView(fact).sliced(5));
+        } else if (fact == "type=dir") {
             entry.isDirectory = true;
         } else if (fact == "type=cdir") {
             // Servers name the current directory "." or by its full path.

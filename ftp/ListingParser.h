@@ -9,6 +9,7 @@
 struct RemoteEntry {
     QByteArray name;
     bool isDirectory = false;
+    qint64 size = -1; // -1 when the listing does not say
 };
 
 enum class ListingFormat {

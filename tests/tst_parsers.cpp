@@ -14,6 +14,7 @@ private slots:
     void listLine();
     void mlsdLine_data();
     void mlsdLine();
+    void readsSizesWhereGiven();
     void splitsLinesAcrossChunks();
     void dropsOverlongLines();
     void serverAddress_data();
@@ -121,6 +122,18 @@ void ParserTest::mlsdLine() {
         QTEST(entry->name, "name");
         QTEST(entry->isDirectory, "isDirectory");
     }
+}
+
+void ParserTest::readsSizesWhereGiven() {
+    QCOMPARE(ParseMlsdLine("type=file;size=1234; a")->size, 1234);
+    QCOMPARE(ParseMlsdLine("type=file;size=x; a")->size, -1);
+    QCOMPARE(ParseMlsdLine("type=dir; d")->size, -1);
+    QCOMPARE(ParseListLine("-rw-r--r-- 1 u g 4294967296 Dec 06 18:10 big")->size,
+             Q_INT64_C(4294967296));
+    QCOMPARE(ParseListLine("-rw-r--r-- 1 u 77 Dec 06 18:10 nogroup")->size, 77);
+    QCOMPARE(ParseListLine("crw-rw-rw- 1 root root 1, 3 Dec 6 18:10 null")->size, 3);
+    QCOMPARE(ParseListLine("01-31-2024  10:00PM            1234 report.txt")->size, 1234);
+    QCOMPARE(ParseListLine("01-31-24  10:00AM       <DIR>          d")->size, -1);
 }
 
 void ParserTest::splitsLinesAcrossChunks() {

@@ -13,14 +13,20 @@ void CtolmiDlg::RunListingCommand(const ListingCommand& command, const RemotePat
     }
     if (!command.loginSuccess.isEmpty())
         MessageBox(command.loginSuccess + (command.appendServer ? m_strServer : QString()));
-    // A fresh login stands in the login directory; anything else is entered first, and the
-    // list never shows a directory other than the one asked for.
-    if (!(directory == RemotePath()) && !m_pConnection->SetCurrentDirectory(directory)) {
-        MessageBox(QStringLiteral("无法打开目录！"));
+    // The list never shows a directory other than the one asked for.
+    if (!EnterDirectory(directory)) {
+        MessageBox(m_monitor.IsCancelled() ? command.loginFailure
+                                           : QStringLiteral("无法打开目录！"));
         ReleaseConnection();
         return;
     }
     OpenFinder();
+    if (m_monitor.IsCancelled()) {
+        // A cancelled command fails as a failed login does.
+        MessageBox(command.loginFailure);
+        ReleaseConnection();
+        return;
+    }
     (this->*command.list)();
     m_listedDirectory = directory;
     ReleaseConnection();

@@ -4,6 +4,8 @@
 #include "ftp/CFtpFileFind.h"
 #include "ftp/CInternetSession.h"
 #include "ftp/RemotePath.h"
+#include "ftp/TransferMonitor.h"
+#include "ui/ProgressDialog.h"
 #include "ui/Prompter.h"
 
 #include <QDialog>
@@ -12,6 +14,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QLineEdit;
@@ -57,7 +60,8 @@ public:
     void ListCurrentDirectoryInOrder();
 
     bool UploadFile(QString strLocalPath, QString strRemoteName);
-    bool DownloadFile(QByteArray remoteName, QString strLocalPath);
+    // `expectedSize`, where the listing gave one, lets the progress window show time left.
+    bool DownloadFile(QByteArray remoteName, QString strLocalPath, qint64 expectedSize = -1);
 
     std::unique_ptr<CInternetSession> m_pSession;
     std::unique_ptr<CFtpConnection> m_pConnection;
@@ -84,6 +88,7 @@ private:
         QString text;
         QByteArray rawName;
         bool isDirectory;
+        qint64 size;
     };
 
     void DoDataExchange(bool bSaveAndValidate);
@@ -96,8 +101,8 @@ private:
 
     ListLine CurrentFinderLine() const;
     void AddLines(const std::vector<ListLine>& lines);
-    // The selected line's entry, when a line is selected.
-    bool SelectedEntry(QByteArray& rawName, bool& isDirectory, QString& text) const;
+    // The selected line, when a line is selected.
+    std::optional<ListLine> SelectedLine() const;
     // The steps Connect, Refresh and entering a directory share: read the fields, empty the
     // list, log in, report, change to `directory`, list it, release.
     struct ListingCommand {
@@ -108,11 +113,19 @@ private:
     };
     void RunListingCommand(const ListingCommand& command, const RemotePath& directory);
 
+    // Runs one blocking step of the command off the window's thread, with progress and
+    // Cancel when it takes long.
+    void RunInBackground(ProgressActivity activity, const QString& subject,
+                         const std::function<void()>& work);
+    // Makes `directory` current on the command's connection; the login directory already is.
+    bool EnterDirectory(const RemotePath& directory);
     // Logs in, enters the listed directory and runs `transfer` there; false on any failure.
-    bool TransferInListedDirectory(const std::function<bool(CFtpConnection&)>& transfer);
+    bool TransferInListedDirectory(ProgressActivity activity, const QString& subject,
+                                   const std::function<bool(CFtpConnection&)>& transfer);
 
     QHash<int, QWidget*> m_controls;
     std::unique_ptr<Prompter> m_prompter;
     FtpTimeouts m_ftpTimeouts;
     RemotePath m_listedDirectory;
+    TransferMonitor m_monitor;
 };

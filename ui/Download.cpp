@@ -1,5 +1,7 @@
 #include "ui/CtolmiDlg.h"
 
+#include "ftp/RemoteName.h"
+
 #include <QPushButton>
 
 namespace {
@@ -19,18 +21,17 @@ QString LocalFileNameFor(QString remoteName) {
 
 void CtolmiDlg::OnDownload() {
     UpdateData(true);
-    QByteArray rawName;
-    bool isDirectory = false;
-    QString text;
-    if (!SelectedEntry(rawName, isDirectory, text)) {
+    const std::optional<ListLine> line = SelectedLine();
+    if (!line) {
         MessageBox(QStringLiteral("请选择要下载的文件!"));
-    } else if (isDirectory) {
+    } else if (line->isDirectory) {
         MessageBox(QStringLiteral("不能下载目录，请重新选择!"));
     } else {
-        const QString localPath = m_prompter->ChooseFileToSave(this, LocalFileNameFor(text));
+        const QString localPath = m_prompter->ChooseFileToSave(this, LocalFileNameFor(line->text));
         if (!localPath.isEmpty()) {
-            MessageBox(DownloadFile(rawName, localPath) ? QStringLiteral("下载成功!")
-                                                        : QStringLiteral("下载失败!"));
+            MessageBox(DownloadFile(line->rawName, localPath, line->size)
+                           ? QStringLiteral("下载成功!")
+                           : QStringLiteral("下载失败!"));
         } else {
             MessageBox(QStringLiteral("请输入文件名!"));
         }
@@ -40,7 +41,10 @@ void CtolmiDlg::OnDownload() {
     m_btnDownload->setEnabled(false);
 }
 
-bool CtolmiDlg::DownloadFile(QByteArray remoteName, QString strLocalPath) {
-    return TransferInListedDirectory(
-        [&](CFtpConnection& connection) { return connection.GetFile(remoteName, strLocalPath); });
+bool CtolmiDlg::DownloadFile(QByteArray remoteName, QString strLocalPath, qint64 expectedSize) {
+    return TransferInListedDirectory(ProgressActivity::Downloading, RemoteName::Display(remoteName),
+                                     [&](CFtpConnection& connection) {
+                                         m_monitor.SetExpectedTotal(expectedSize);
+                                         return connection.GetFile(remoteName, strLocalPath);
+                                     });
 }

@@ -6,7 +6,7 @@
 namespace {
 
 // What each line of the list keeps besides its text.
-enum LineRole { RawNameRole = Qt::UserRole, DirectoryRole };
+enum LineRole { RawNameRole = Qt::UserRole, DirectoryRole, SizeRole };
 
 } // namespace
 
@@ -20,7 +20,8 @@ void CtolmiDlg::ClearFileList() {
 
 void CtolmiDlg::OpenFinder() {
     m_pFinder = std::make_unique<CFtpFileFind>(m_pConnection.get());
-    m_bWorking = m_pFinder->FindFile();
+    RunInBackground(ProgressActivity::Listing, QString(),
+                    [this] { m_bWorking = m_pFinder->FindFile(); });
     if (!m_bWorking) {
         m_pFinder->Close();
         m_pFinder.reset();
@@ -30,7 +31,8 @@ void CtolmiDlg::OpenFinder() {
 CtolmiDlg::ListLine CtolmiDlg::CurrentFinderLine() const {
     const bool isDirectory = m_pFinder->MatchesMask(FILE_ATTRIBUTE_DIRECTORY);
     const QString name = m_pFinder->GetFileName();
-    return {isDirectory ? "[" + name + "]" : name, m_pFinder->GetRawFileName(), isDirectory};
+    return {isDirectory ? "[" + name + "]" : name, m_pFinder->GetRawFileName(), isDirectory,
+            m_pFinder->GetLength()};
 }
 
 void CtolmiDlg::AddLines(const std::vector<ListLine>& lines) {
@@ -41,6 +43,7 @@ void CtolmiDlg::AddLines(const std::vector<ListLine>& lines) {
         auto* item = new QListWidgetItem(line.text);
         item->setData(RawNameRole, line.rawName);
         item->setData(DirectoryRole, line.isDirectory);
+        item->setData(SizeRole, line.size);
         m_listFiles->addItem(item);
     }
     m_listFiles->setUpdatesEnabled(true);
@@ -71,13 +74,11 @@ void CtolmiDlg::ListCurrentDirectoryInOrder() {
     AddLines(lines);
 }
 
-bool CtolmiDlg::SelectedEntry(QByteArray& rawName, bool& isDirectory, QString& text) const {
+std::optional<CtolmiDlg::ListLine> CtolmiDlg::SelectedLine() const {
     const QList<QListWidgetItem*> selected = m_listFiles->selectedItems();
     if (selected.isEmpty())
-        return false;
+        return std::nullopt;
     const QListWidgetItem* item = selected.first();
-    rawName = item->data(RawNameRole).toByteArray();
-    isDirectory = item->data(DirectoryRole).toBool();
-    text = item->text();
-    return true;
+    return ListLine{item->text(), item->data(RawNameRole).toByteArray(),
+                    item->data(DirectoryRole).toBool(), item->data(SizeRole).toLongLong()};
 }

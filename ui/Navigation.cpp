@@ -8,13 +8,11 @@ void CtolmiDlg::OnFileListSelChange() {
 }
 
 void CtolmiDlg::OnFileListDblClk() {
-    QByteArray rawName;
-    bool isDirectory = false;
-    QString text;
     // A file line, or no line at all, is nothing to enter: the list stays as it is.
-    if (!SelectedEntry(rawName, isDirectory, text) || !isDirectory)
+    const std::optional<ListLine> line = SelectedLine();
+    if (!line || !line->isDirectory)
         return;
     RunListingCommand(
         {QStringLiteral("无法连接！"), QString(), false, &CtolmiDlg::ListCurrentDirectory},
-        m_listedDirectory.Child(rawName));
+        m_listedDirectory.Child(line->rawName));
 }

@@ -20,12 +20,12 @@ void CtolmiDlg::OnUpload() {
     m_btnConnect->setEnabled(true);
 }
 
-bool CtolmiDlg::TransferInListedDirectory(const std::function<bool(CFtpConnection&)>& transfer) {
+bool CtolmiDlg::TransferInListedDirectory(ProgressActivity activity, const QString& subject,
+                                          const std::function<bool(CFtpConnection&)>& transfer) {
     OpenConnection();
     bool done = false;
-    if (m_pConnection && (m_listedDirectory == RemotePath() ||
-                          m_pConnection->SetCurrentDirectory(m_listedDirectory)))
-        done = transfer(*m_pConnection);
+    if (m_pConnection && EnterDirectory(m_listedDirectory))
+        RunInBackground(activity, subject, [&] { done = transfer(*m_pConnection); });
     ReleaseConnection();
     return done;
 }
@@ -34,5 +34,6 @@ bool CtolmiDlg::UploadFile(QString strLocalPath, QString strRemoteName) {
     // The name keeps the local file name's own bytes.
     const QByteArray remoteName = QFile::encodeName(strRemoteName);
     return TransferInListedDirectory(
+        ProgressActivity::Uploading, strRemoteName,
         [&](CFtpConnection& connection) { return connection.PutFile(strLocalPath, remoteName); });
 }

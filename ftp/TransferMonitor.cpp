@@ -1,0 +1,19 @@
+#include "ftp/TransferMonitor.h"
+
+void TransferMonitor::Reset() {
+    m_cancelled = false;
+    m_done = 0;
+    m_total = 0;
+    m_expectedTotal = 0;
+    m_entries = 0;
+}
+
+void TransferMonitor::SetBytes(qint64 done, qint64 total) {
+    m_done = done;
+    m_total = total;
+}
+
+qint64 TransferMonitor::BytesTotal() const {
+    const qint64 total = m_total;
+    return total > 0 ? total : m_expectedTotal.load();
+}

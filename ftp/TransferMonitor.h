@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QtGlobal>
+#include <atomic>
+
+// What the thread doing FTP work reports, and how another thread stops it. Every field may
+// be read and written from either thread.
+class TransferMonitor {
+public:
+    // A new command: nothing done, nothing cancelled.
+    void Reset();
+
+    // The running request stops within about a second and fails.
+    void Cancel() { m_cancelled = true; }
+    bool IsCancelled() const { return m_cancelled; }
+
+    void SetBytes(qint64 done, qint64 total);
+    void SetEntries(qint64 entries) { m_entries = entries; }
+    // A size known beforehand, for a transfer whose server does not announce one.
+    void SetExpectedTotal(qint64 total) { m_expectedTotal = total; }
+
+    qint64 BytesDone() const { return m_done; }
+    // 0 when unknown.
+    qint64 BytesTotal() const;
+    qint64 Entries() const { return m_entries; }
+
+private:
+    std::atomic<bool> m_cancelled{false};
+    std::atomic<qint64> m_done{0};
+    std::atomic<qint64> m_total{0};
+    std::atomic<qint64> m_expectedTotal{0};
+    std::atomic<qint64> m_entries{0};
+};

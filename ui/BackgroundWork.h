@@ -1,0 +1,13 @@
+#pragma once
+
+#include "ui/ProgressDialog.h"
+
+#include <functional>
+
+class TransferMonitor;
+
+// Runs one blocking step of a command on a worker thread and waits for it. The window keeps
+// painting meanwhile but takes no input; after half a second a progress window with a Cancel
+// button appears. No thread outlives the call.
+void RunInBackground(QWidget* owner, TransferMonitor& monitor, ProgressActivity activity,
+                     const QString& subject, const std::function<void()>& work);

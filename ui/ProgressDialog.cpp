@@ -1,0 +1,103 @@
+#include "ui/ProgressDialog.h"
+
+#include "ftp/TransferMonitor.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QString ActivityText(ProgressActivity activity, const QString& subject) {
+    switch (activity) {
+    case ProgressActivity::Connecting:
+        return QStringLiteral("正在连接 %1 …").arg(subject);
+    case ProgressActivity::OpeningDirectory:
+        return QStringLiteral("正在打开目录 %1 …").arg(subject);
+    case ProgressActivity::Listing:
+        return QStringLiteral("正在读取目录列表 …");
+    case ProgressActivity::Uploading:
+        return QStringLiteral("正在上传 %1 …").arg(subject);
+    case ProgressActivity::Downloading:
+        return QStringLiteral("正在下载 %1 …").arg(subject);
+    }
+    return {};
+}
+
+QString Size(double bytes) {
+    if (bytes < 1024 * 1024)
+        return QStringLiteral("%1 KB").arg(bytes / 1024, 0, 'f', 1);
+    if (bytes < 1024.0 * 1024 * 1024)
+        return QStringLiteral("%1 MB").arg(bytes / (1024 * 1024), 0, 'f', 1);
+    return QStringLiteral("%1 GB").arg(bytes / (1024.0 * 1024 * 1024), 0, 'f', 2);
+}
+
+} // namespace
+
+ProgressDialog::ProgressDialog(QWidget* owner, TransferMonitor& monitor, ProgressActivity activity,
+                               const QString& subject)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_monitor(monitor), m_activity(activity), m_figures(new QLabel(this)),
+      m_bar(new QProgressBar(this)), m_cancel(new QPushButton(QStringLiteral("取消"), this)) {
+    setWindowTitle(QCoreApplication::applicationName());
+    setWindowModality(Qt::ApplicationModal);
+    auto* layout = new QVBoxLayout(this);
+    auto* what = new QLabel(ActivityText(activity, subject), this);
+    what->setWordWrap(true);
+    layout->addWidget(what);
+    layout->addWidget(m_figures);
+    layout->addWidget(m_bar);
+    layout->addWidget(m_cancel, 0, Qt::AlignRight);
+    setMinimumWidth(340);
+    connect(m_cancel, &QPushButton::clicked, this, &ProgressDialog::Cancel);
+    m_elapsed.start();
+    Refresh();
+}
+
+void ProgressDialog::Cancel() {
+    m_monitor.Cancel();
+    m_cancel->setEnabled(false);
+    m_figures->setText(QStringLiteral("正在取消 …"));
+}
+
+void ProgressDialog::reject() {
+    // The window goes when the command has ended, not before.
+    Cancel();
+}
+
+QString ProgressDialog::Figures() const {
+    return m_figures->text();
+}
+
+void ProgressDialog::Refresh() {
+    if (m_monitor.IsCancelled())
+        return;
+    if (m_activity == ProgressActivity::Listing) {
+        m_figures->setText(QStringLiteral("已读取 %1 项").arg(m_monitor.Entries()));
+        m_bar->setRange(0, 0);
+        return;
+    }
+    if (m_activity != ProgressActivity::Uploading && m_activity != ProgressActivity::Downloading) {
+        m_bar->setRange(0, 0);
+        return;
+    }
+    const qint64 done = m_monitor.BytesDone();
+    const qint64 total = m_monitor.BytesTotal();
+    const double seconds = std::max<qint64>(m_elapsed.elapsed(), 1) / 1000.0;
+    const double speed = done / seconds;
+    QString figures = QStringLiteral("已完成 %1").arg(Size(done));
+    if (total > 0)
+        figures += QStringLiteral(" / %1").arg(Size(total));
+    figures += QStringLiteral("，速度 %1/s").arg(Size(speed));
+    if (total > 0 && speed > 0 && done <= total)
+        figures += QStringLiteral("，剩余约 %1 秒").arg(qRound((total - done) / speed));
+    m_figures->setText(figures);
+    if (total > 0) {
+        m_bar->setRange(0, 1000);
+        m_bar->setValue(static_cast<int>(1000.0 * std::min(done, total) / total));
+    } else {
+        m_bar->setRange(0, 0);
+    }
+}
