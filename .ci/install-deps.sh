@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
     build-essential cmake pkg-config
-    qt6-base-dev libcurl4-openssl-dev
+    qt6-base-dev qt6-translations-l10n libcurl4-openssl-dev
     fonts-wqy-microhei
     python3 python3-pyftpdlib
     curl lftp

@@ -3,6 +3,9 @@
 #include "ui/CtolmiDlg.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 CtolmiApp theApp;
 
@@ -13,6 +16,12 @@ bool CtolmiApp::InitInstance() {
     // The organisation name stands where the registry key would; nothing is ever stored
     // under it.
     QCoreApplication::setOrganizationName(QStringLiteral(TOLMI_ORGANIZATION));
+
+    // Qt's own buttons and file choosers speak the window's language.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qtTexts);
 
     CtolmiDlg dlg;
     m_pMainWnd = &dlg;

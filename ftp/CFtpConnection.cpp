@@ -76,6 +76,8 @@ private:
     curl_slist* m_list = nullptr;
 };
 
+constexpr long kTidyUpTimeoutMs = 1000;
+
 // A hidden name no user picks, for an upload until it is complete.
 QByteArray TemporaryUploadName() {
     return ".tolmi-" + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".part";
@@ -152,6 +154,9 @@ void CFtpConnection::Remove(const QByteArray& name) {
     CURL* curl = m_easy->Begin(DirectoryUrl(m_currentDirectory));
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(curl, CURLOPT_POSTQUOTE, commands.Get());
+    // Tidying up runs even after a cancel, but never holds the command up for long.
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kTidyUpTimeoutMs);
     m_easy->Perform();
 }
 
@@ -178,7 +183,7 @@ bool CFtpConnection::PutFile(const QString& localPath, const QByteArray& remoteN
     } else if (code == CURLE_UPLOAD_FAILED) {
         // The server refused the temporary name.
         code = Store(fd, status.st_size, remoteName, {});
-    } else if (code != CURLE_OK && !IsCancelled()) {
+    } else if (code != CURLE_OK) {
         Remove(temporary);
     }
     ::close(fd);

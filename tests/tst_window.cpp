@@ -205,12 +205,16 @@ void WindowTest::messageBoxesAreTitledWithTheProgramName() {
 void WindowTest::startUpWritesNoSettings() {
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-    QTimer::singleShot(200, [] {
+    QString okText;
+    QTimer::singleShot(200, [&okText] {
         QVERIFY(theApp.m_pMainWnd != nullptr);
+        // Qt's own texts are in the window's language too.
+        okText = QCoreApplication::translate("QPlatformTheme", "OK");
         QTest::keyClick(theApp.m_pMainWnd, Qt::Key_Escape);
     });
     QCOMPARE(theApp.InitInstance(), false);
     QCOMPARE(theApp.m_pMainWnd, nullptr);
+    QCOMPARE(okText, QString("确定"));
     QCOMPARE(QCoreApplication::organizationName(), QString("应用程序向导生成的本地应用程序"));
     QCOMPARE(QDir(config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }

@@ -50,7 +50,9 @@ ProgressDialog::ProgressDialog(QWidget* owner, TransferMonitor& monitor, Progres
     layout->addWidget(m_figures);
     layout->addWidget(m_bar);
     layout->addWidget(m_cancel, 0, Qt::AlignRight);
-    setMinimumWidth(340);
+    // The window grows with its figures instead of cutting them off.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    m_figures->setMinimumWidth(420);
     connect(m_cancel, &QPushButton::clicked, this, &ProgressDialog::Cancel);
     m_elapsed.start();
     Refresh();

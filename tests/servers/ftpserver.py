@@ -4,7 +4,7 @@ import argparse
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -18,6 +18,9 @@ def main():
     parser.add_argument("--list-only", action="store_true", help="no MLSD, as many servers")
     parser.add_argument("--refuse-active", action="store_true", help="refuse PORT and EPRT")
     parser.add_argument("--log", help="append every command received to this file")
+    parser.add_argument("--refuse-rename", action="store_true", help="no RNFR/RNTO")
+    parser.add_argument("--throttle", type=int, default=0,
+                        help="bytes per second on each data connection, both ways")
     args = parser.parse_args()
 
     authorizer = DummyAuthorizer()
@@ -37,6 +40,14 @@ def main():
     Handler.auth_failed_timeout = 0  # tests try many wrong passwords
     if args.list_only:
         Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k != "MLSD"}
+    if args.refuse_rename:
+        Handler.proto_cmds = {k: v for k, v in Handler.proto_cmds.items()
+                              if k not in ("RNFR", "RNTO")}
+    if args.throttle:
+        class Throttled(ThrottledDTPHandler):
+            read_limit = args.throttle
+            write_limit = args.throttle
+        Handler.dtp_handler = Throttled
     if args.refuse_active:
         def refuse(self, line):
             self.respond("502 Active mode not allowed.")

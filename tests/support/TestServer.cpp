@@ -153,6 +153,10 @@ bool TestServer::StartPyftpdlib(QString& error) {
         arguments << "--refuse-active";
     if (m_options.anonymous)
         arguments << "--anonymous";
+    if (m_options.refuseRename)
+        arguments << "--refuse-rename";
+    if (m_options.throttle > 0)
+        arguments << "--throttle" << QString::number(m_options.throttle);
     return StartPythonServer(m_process, arguments, m_port, error);
 }
 

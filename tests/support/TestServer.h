@@ -15,6 +15,8 @@ struct TestServerOptions {
     ServerKind kind = ServerKind::Pyftpdlib;
     bool refuseActive = false; // PORT and EPRT refused (pyftpdlib only)
     bool anonymous = false;    // anonymous logins allowed too (pyftpdlib only)
+    bool refuseRename = false; // RNFR and RNTO refused (pyftpdlib only)
+    int throttle = 0;          // bytes per second on data connections (pyftpdlib only)
 };
 
 // A real FTP server on 127.0.0.1 at a free port, serving a fresh temporary login directory,
