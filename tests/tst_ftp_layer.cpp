@@ -3,6 +3,7 @@
 #include "ftp/CFtpFileFind.h"
 #include "ftp/CInternetException.h"
 #include "ftp/CInternetSession.h"
+#include "tests/support/LocalFiles.h"
 #include "tests/support/TestServer.h"
 
 #include <QElapsedTimer>
@@ -30,17 +31,6 @@ QByteArray RandomBytes(qsizetype size) {
     QRandomGenerator generator(42);
     generator.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
     return bytes;
-}
-
-QByteArray ReadLocal(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void WriteLocal(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), content.size());
 }
 
 } // namespace

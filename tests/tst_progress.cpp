@@ -1,6 +1,7 @@
 // Long commands: the progress window, Cancel, a window that keeps painting, and uploads that
 // never destroy the file they replace.
 #include "tests/support/HostileServer.h"
+#include "tests/support/LocalFiles.h"
 #include "tests/support/ModalAnswerer.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/WindowDriver.h"
@@ -52,6 +53,14 @@ void ObserveAndCancel(Observed& observed) {
     });
 }
 
+// The bar moved while the window watched, and Cancel ended the command within a second.
+void ExpectRiseThenQuickCancel(const Observed& observed) {
+    QVERIFY(observed.shown);
+    QVERIFY2(observed.sinceCancel.elapsed() < 1500, "Cancel took more than a second");
+    QVERIFY2(observed.barValues[1] > observed.barValues[0],
+             qPrintable(observed.figures.join(" | ")));
+}
+
 // Counts the events of one type that reach a widget.
 class EventCounter : public QObject {
 public:
@@ -91,6 +100,8 @@ private slots:
 
 private:
     void ExpectNextCommandWorks(WindowDriver& window);
+    // Uploads "new content" over a remote "old" report.txt; gives the server's commands.
+    void UploadOverExisting(const TestServerOptions& options, QStringList& commands);
 
     std::unique_ptr<TestServer> m_slow;
     std::unique_ptr<QTemporaryDir> m_local;
@@ -131,10 +142,7 @@ void ProgressTest::downloadShowsRisingFiguresAndCancels() {
     ObserveAndCancel(observed);
     window.dlg.OnDownload();
 
-    QVERIFY(observed.shown);
-    QVERIFY2(observed.sinceCancel.elapsed() < 1500, "Cancel took more than a second");
-    QVERIFY2(observed.barValues[1] > observed.barValues[0],
-             qPrintable(observed.figures.join(" | ")));
+    ExpectRiseThenQuickCancel(observed);
     QVERIFY(observed.figures[1].contains("已完成"));
     QVERIFY(observed.figures[1].contains("剩余约"));
     QCOMPARE(window.prompter->messages.last(), QString("下载失败!"));
@@ -144,10 +152,7 @@ void ProgressTest::downloadShowsRisingFiguresAndCancels() {
 
 void ProgressTest::uploadShowsRisingFiguresAndCancelKeepsOldContent() {
     const QString source = m_local->filePath("keep.txt");
-    QFile file(source);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(64 * kThrottle, 'n')); // more than the sockets buffer
-    file.close();
+    WriteLocal(source, QByteArray(64 * kThrottle, 'n')); // more than the sockets buffer
 
     WindowDriver window;
     window.LogInTo(*m_slow);
@@ -156,10 +161,7 @@ void ProgressTest::uploadShowsRisingFiguresAndCancelKeepsOldContent() {
     ObserveAndCancel(observed);
     window.dlg.OnUpload();
 
-    QVERIFY(observed.shown);
-    QVERIFY2(observed.sinceCancel.elapsed() < 1500, "Cancel took more than a second");
-    QVERIFY2(observed.barValues[1] > observed.barValues[0],
-             qPrintable(observed.figures.join(" | ")));
+    ExpectRiseThenQuickCancel(observed);
     QCOMPARE(window.prompter->messages.last(), QString("上传失败！"));
     QCOMPARE(m_slow->ReadFile("keep.txt"), QByteArray("old content"));
     // The temporary file is gone again.
@@ -280,49 +282,39 @@ void ProgressTest::quickCommandsShowNoProgressWindow() {
     QCOMPARE(window.Lines(), QStringList{"a.txt"});
 }
 
-void ProgressTest::uploadReplacesOnlyWhenComplete() {
-    TestServer server;
+void ProgressTest::UploadOverExisting(const TestServerOptions& options, QStringList& commands) {
+    TestServer server(options);
     server.WriteFile("report.txt", "old");
     QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
+    if (!server.Start(error))
+        qFatal("%s", qPrintable(error));
     const QString source = m_local->filePath("report.txt");
-    QFile file(source);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("new content");
-    file.close();
+    WriteLocal(source, "new content");
     WindowDriver window;
     window.Type(server.Address(), server.User(), server.Password());
     window.prompter->openAnswers << source;
     window.dlg.OnUpload();
     QCOMPARE(window.prompter->messages.last(), QString("上传成功！"));
     QCOMPARE(server.ReadFile("report.txt"), QByteArray("new content"));
-    const QStringList commands = server.Commands();
-    QVERIFY(commands.filter(QRegularExpression("^STOR \\.tolmi-")).size() == 1);
-    QVERIFY(commands.contains("RNTO report.txt"));
+    // No temporary copy is left behind.
     QCOMPARE(QDir(server.Root()).entryList(QDir::Files | QDir::Hidden), QStringList{"report.txt"});
+    commands = server.Commands();
+}
+
+void ProgressTest::uploadReplacesOnlyWhenComplete() {
+    QStringList commands;
+    UploadOverExisting({}, commands);
+    QCOMPARE(commands.filter(QRegularExpression("^STOR \\.tolmi-")).size(), 1);
+    QVERIFY(commands.contains("RNTO report.txt"));
+    QVERIFY(!commands.contains("STOR report.txt"));
 }
 
 void ProgressTest::refusedRenameFallsBackToDirectStore() {
     TestServerOptions options;
     options.refuseRename = true;
-    TestServer server(options);
-    server.WriteFile("report.txt", "old");
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
-    const QString source = m_local->filePath("report.txt");
-    QFile file(source);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("new content");
-    file.close();
-    WindowDriver window;
-    window.Type(server.Address(), server.User(), server.Password());
-    window.prompter->openAnswers << source;
-    window.dlg.OnUpload();
-    QCOMPARE(window.prompter->messages.last(), QString("上传成功！"));
-    QCOMPARE(server.ReadFile("report.txt"), QByteArray("new content"));
-    QVERIFY(server.Commands().contains("STOR report.txt"));
-    // The temporary copy was removed again.
-    QCOMPARE(QDir(server.Root()).entryList(QDir::Files | QDir::Hidden), QStringList{"report.txt"});
+    QStringList commands;
+    UploadOverExisting(options, commands);
+    QVERIFY(commands.contains("STOR report.txt"));
 }
 
 QTEST_MAIN(ProgressTest)

@@ -1,4 +1,5 @@
 // Upload and Download on the real window and a real server.
+#include "tests/support/LocalFiles.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/WindowDriver.h"
 
@@ -9,17 +10,6 @@
 #include <QtTest>
 
 namespace {
-
-QByteArray ReadLocal(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void WriteLocal(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), content.size());
-}
 
 QByteArray Content(const QString& kind) {
     if (kind == "bytes") {
