@@ -237,6 +237,12 @@ void HostileTest::namesWithLineBreaksAreNeverSentBack() {
     QVERIFY(!QFile::exists(m_target));
     QCOMPARE(server.Commands().filter("DELE").size(), 0);
     QCOMPARE(server.Commands().filter("RETR nul").size(), 0);
+
+    // A name that cannot be a local file name is offered as one that can.
+    window.ClickLine("/");
+    window.dlg.OnDownload(); // the chooser is cancelled
+    QCOMPARE(window.prompter->suggestedNames.last(), QString("_"));
+    QCOMPARE(window.prompter->messages.last(), QString("请输入文件名!"));
 }
 
 void HostileTest::badUserInputGetsClearOutcome_data() {
