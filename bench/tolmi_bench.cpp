@@ -21,10 +21,10 @@ int EnvironmentInt(const char* name, int fallback) {
 }
 
 void PrintTable(const std::vector<CaseResult>& results) {
-    std::printf("%-38s %-10s %10s %10s %10s %10s %7s %7s\n", "case", "server", "tolmi min",
+    std::printf("%-46s %-10s %10s %10s %10s %10s %7s %7s\n", "case", "server", "tolmi min",
                 "median", "base min", "median", "ratio", "target");
     for (const CaseResult& r : results) {
-        std::printf("%-38s %-10s %10.3f %10.3f ", qPrintable(r.name), qPrintable(r.server),
+        std::printf("%-46s %-10s %10.3f %10.3f ", qPrintable(r.name), qPrintable(r.server),
                     r.tolmi.min, r.tolmi.median);
         if (r.baselineTiming)
             std::printf("%10.3f %10.3f ", r.baselineTiming->min, r.baselineTiming->median);
