@@ -6,7 +6,8 @@
 #include <QTimer>
 
 void AnswerNextModal(const std::function<void(QWidget*)>& answer, int timeoutMs) {
-    auto* timer = new QTimer;
+    // Owned by the application, so a watch still running when its test ends is freed too.
+    auto* timer = new QTimer(QCoreApplication::instance());
     QElapsedTimer elapsed;
     elapsed.start();
     QObject::connect(timer, &QTimer::timeout, [=] {
