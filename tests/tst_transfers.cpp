@@ -225,9 +225,6 @@ void TransfersTest::transfersHappenInTheListedDirectory() {
     window.Click(window.dlg.m_btnDownload);
     QCOMPARE(ReadLocal(only), QByteArray("only docs"));
 
-    const QString source = m_local->filePath("a-upload.txt");
-    WriteLocal(source, "new in docs");
-    QFile::remove(source);
     WriteLocal(m_local->filePath("upload.txt"), "new in docs");
     window.prompter->openAnswers << m_local->filePath("upload.txt");
     window.Click(window.dlg.m_btnUpload);
