@@ -9,14 +9,20 @@ SANITIZER_ENV := QT_QPA_PLATFORM=offscreen \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
 
-.PHONY: deps build run test sanitize fuzz install bench clean
+.PHONY: deps configure build program run test sanitize fuzz install bench clean
 
 deps:
 	@bash .ci/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
 	cmake --build $(BUILD) -j$(JOBS)
+
+# Only the program: a first `make run` needs no tests or benchmarks.
+program: configure
+	cmake --build $(BUILD) -j$(JOBS) --target tolmi
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
@@ -35,7 +41,7 @@ fuzz: deps
 	$(BUILD)-fuzz/tests/listing_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
 		$(BUILD)-fuzz/corpus tests/fuzz/corpus
 
-run: build
+run: program
 	$(PYTHON) tests/servers/demo_server.py -- $(BUILD)/tolmi
 
 install: build

@@ -2,10 +2,12 @@
 
 #include "ftp/CurlEasy.h"
 #include "ftp/RemoteName.h"
+#include "ftp/UniqueFd.h"
 
 #include <QFile>
 #include <QRandomGenerator>
 #include <cerrno>
+#include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,18 +102,50 @@ bool IsRefusedCommand(CURLcode code, long response) {
     return code != CURLE_OK && response >= 500 && response < 600;
 }
 
+// Uploads the open file to `url`, then sends `afterwards` in the same directory.
+CURLcode Store(CurlEasy& easy, const QByteArray& url, int fd, qint64 size,
+               const std::vector<QByteArray>& afterwards) {
+    ::lseek(fd, 0, SEEK_SET);
+    CurlCommandList commands(afterwards);
+    CURL* curl = easy.Begin(url);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadFromFile);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &fd);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, commands.Get());
+    return easy.Perform([fd] { ::lseek(fd, 0, SEEK_SET); });
+}
+
+bool IsCancelled(const CurlEasy& easy) {
+    return easy.Monitor() && easy.Monitor()->IsCancelled();
+}
+
+CURLcode ReadListing(CurlEasy& easy, const QByteArray& url, ListingFormat format,
+                     std::vector<RemoteEntry>& entries) {
+    ListingSink sink{ListingParser(format), easy.Monitor()};
+    CURL* curl = easy.Begin(url);
+    if (format == ListingFormat::Mlsd)
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "MLSD");
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, FeedParser);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    const CURLcode code = easy.Perform([&sink, format] { sink.parser = ListingParser(format); });
+    sink.parser.Finish();
+    entries = std::move(sink.parser.Entries());
+    return code;
+}
+
+bool ListingResult(const CurlEasy& easy, CURLcode code, std::vector<RemoteEntry>& entries) {
+    // A cancelled listing shows nothing; one that broke off shows what came.
+    if (IsCancelled(easy))
+        entries.clear();
+    return code == CURLE_OK || !entries.empty();
+}
+
 } // namespace
 
 CFtpConnection::CFtpConnection(std::unique_ptr<CurlEasy> easy) : m_easy(std::move(easy)) {}
 
 CFtpConnection::~CFtpConnection() = default;
-
-CURLcode CFtpConnection::Login() {
-    // A request with no body sends only the login: the server's answer to it is the check.
-    CURL* curl = m_easy->Begin(m_easy->BaseUrl());
-    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    return m_easy->Perform();
-}
 
 QByteArray CFtpConnection::DirectoryUrl(const RemotePath& path) const {
     QByteArray url = m_easy->BaseUrl();
@@ -135,19 +169,6 @@ bool CFtpConnection::SetCurrentDirectory(const RemotePath& path) {
     return true;
 }
 
-CURLcode CFtpConnection::Store(int fd, qint64 size, const QByteArray& name,
-                               const std::vector<QByteArray>& afterwards) {
-    ::lseek(fd, 0, SEEK_SET);
-    CurlCommandList commands(afterwards);
-    CURL* curl = m_easy->Begin(FileUrl(name));
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadFromFile);
-    curl_easy_setopt(curl, CURLOPT_READDATA, &fd);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, commands.Get());
-    return m_easy->Perform([fd] { ::lseek(fd, 0, SEEK_SET); });
-}
-
 void CFtpConnection::Remove(const QByteArray& name) {
     // The leading "*" lets the request succeed whatever the server answers.
     CurlCommandList commands({"*DELE " + name});
@@ -157,36 +178,31 @@ void CFtpConnection::Remove(const QByteArray& name) {
     // Tidying up runs even after a cancel, but never holds the command up for long.
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kTidyUpTimeoutMs);
-    m_easy->Perform();
+    (void)m_easy->Perform();
 }
 
 bool CFtpConnection::PutFile(const QString& localPath, const QByteArray& remoteName) {
     if (!m_easy || !IsUsableName(remoteName))
         return false;
-    const int fd = ::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
+    const UniqueFd file(::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_CLOEXEC));
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
+    if (!file.IsOpen() || ::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;
-    }
     // Stored under a temporary name and renamed when complete: a broken upload never destroys
     // the file it was to replace.
     const QByteArray temporary = TemporaryUploadName();
-    CURLcode code =
-        Store(fd, status.st_size, temporary, {"RNFR " + temporary, "RNTO " + remoteName});
+    CURLcode code = Store(*m_easy, FileUrl(temporary), file.Get(), status.st_size,
+                          {"RNFR " + temporary, "RNTO " + remoteName});
     if (code == CURLE_QUOTE_ERROR) {
         // Stored, but the server renames nothing: store under the name itself.
         Remove(temporary);
-        code = Store(fd, status.st_size, remoteName, {});
+        code = Store(*m_easy, FileUrl(remoteName), file.Get(), status.st_size, {});
     } else if (code == CURLE_UPLOAD_FAILED) {
         // The server refused the temporary name.
-        code = Store(fd, status.st_size, remoteName, {});
+        code = Store(*m_easy, FileUrl(remoteName), file.Get(), status.st_size, {});
     } else if (code != CURLE_OK) {
         Remove(temporary);
     }
-    ::close(fd);
     return code == CURLE_OK;
 }
 
@@ -194,9 +210,10 @@ bool CFtpConnection::GetFile(const QByteArray& remoteName, const QString& localP
     if (!m_easy || !IsUsableName(remoteName))
         return false;
     const QByteArray path = QFile::encodeName(localPath);
-    int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
+    UniqueFd file(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!file.IsOpen())
         return false;
+    int fd = file.Get();
     CURL* curl = m_easy->Begin(FileUrl(remoteName));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToFile);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &fd);
@@ -206,24 +223,10 @@ bool CFtpConnection::GetFile(const QByteArray& remoteName, const QString& localP
         if (::ftruncate(fd, 0) == 0)
             ::lseek(fd, 0, SEEK_SET);
     });
-    const bool closed = ::close(fd) == 0;
-    if (code == CURLE_OK && closed)
+    if (file.Close() && code == CURLE_OK)
         return true;
     ::unlink(path.constData());
     return false;
-}
-
-CURLcode CFtpConnection::ReadDirectoryAs(ListingFormat format, std::vector<RemoteEntry>& entries) {
-    ListingSink sink{ListingParser(format), m_easy->Monitor()};
-    CURL* curl = m_easy->Begin(DirectoryUrl(m_currentDirectory));
-    if (format == ListingFormat::Mlsd)
-        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "MLSD");
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, FeedParser);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-    const CURLcode code = m_easy->Perform([&sink, format] { sink.parser = ListingParser(format); });
-    sink.parser.Finish();
-    entries = std::move(sink.parser.Entries());
-    return code;
 }
 
 bool CFtpConnection::ReadDirectory(std::vector<RemoteEntry>& entries) {
@@ -231,24 +234,16 @@ bool CFtpConnection::ReadDirectory(std::vector<RemoteEntry>& entries) {
     if (!m_easy)
         return false;
     if (!m_mlsdRefused) {
-        const CURLcode code = ReadDirectoryAs(ListingFormat::Mlsd, entries);
+        const CURLcode code =
+            ReadListing(*m_easy, DirectoryUrl(m_currentDirectory), ListingFormat::Mlsd, entries);
         if (!IsRefusedCommand(code, m_easy->ResponseCode()))
-            return ListingResult(code, entries);
+            return ListingResult(*m_easy, code, entries);
         // Many servers only know the human-readable listing.
         m_mlsdRefused = true;
     }
-    return ListingResult(ReadDirectoryAs(ListingFormat::List, entries), entries);
-}
-
-bool CFtpConnection::ListingResult(CURLcode code, std::vector<RemoteEntry>& entries) const {
-    // A cancelled listing shows nothing; one that broke off shows what came.
-    if (IsCancelled())
-        entries.clear();
-    return code == CURLE_OK || !entries.empty();
-}
-
-bool CFtpConnection::IsCancelled() const {
-    return m_easy->Monitor() && m_easy->Monitor()->IsCancelled();
+    const CURLcode code =
+        ReadListing(*m_easy, DirectoryUrl(m_currentDirectory), ListingFormat::List, entries);
+    return ListingResult(*m_easy, code, entries);
 }
 
 void CFtpConnection::Close() {

@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <curl/curl.h>
 #include <memory>
 #include <vector>
 
@@ -14,42 +13,34 @@ class CurlEasy;
 // A logged-in FTP connection and its current directory. Transfers are binary and blocking.
 class CFtpConnection {
 public:
+    // `easy` has already logged in.
     explicit CFtpConnection(std::unique_ptr<CurlEasy> easy);
     ~CFtpConnection();
 
-    // Logs in; CURLE_OK when the server accepted the login.
-    CURLcode Login();
-
     // Makes `path` (relative to the login directory) the current directory; false, keeping the
     // current one, when the server cannot change there.
-    bool SetCurrentDirectory(const RemotePath& path);
+    [[nodiscard]] bool SetCurrentDirectory(const RemotePath& path);
     const RemotePath& GetCurrentDirectory() const { return m_currentDirectory; }
 
     // Stores the local file under `remoteName` in the current directory, replacing a remote
     // file of that name only once the whole file has arrived.
-    bool PutFile(const QString& localPath, const QByteArray& remoteName);
+    [[nodiscard]] bool PutFile(const QString& localPath, const QByteArray& remoteName);
 
     // Copies the remote file to `localPath`, which must not exist: it is created exclusively,
     // and removed again when the copy fails, so no partial file is ever left.
-    bool GetFile(const QByteArray& remoteName, const QString& localPath);
+    [[nodiscard]] bool GetFile(const QByteArray& remoteName, const QString& localPath);
 
     // Reads the entries of the current directory. False when no listing could be had; an
     // interrupted listing keeps the entries read so far.
-    bool ReadDirectory(std::vector<RemoteEntry>& entries);
+    [[nodiscard]] bool ReadDirectory(std::vector<RemoteEntry>& entries);
 
     void Close();
 
 private:
     QByteArray DirectoryUrl(const RemotePath& path) const;
     QByteArray FileUrl(const QByteArray& name) const;
-    CURLcode ReadDirectoryAs(ListingFormat format, std::vector<RemoteEntry>& entries);
-    bool ListingResult(CURLcode code, std::vector<RemoteEntry>& entries) const;
-    // Uploads the open file under `name`, then sends `afterwards` in the same directory.
-    CURLcode Store(int fd, qint64 size, const QByteArray& name,
-                   const std::vector<QByteArray>& afterwards);
     // Deletes a file of the current directory where the server allows; no answer is needed.
     void Remove(const QByteArray& name);
-    bool IsCancelled() const;
 
     std::unique_ptr<CurlEasy> m_easy;
     RemotePath m_currentDirectory;

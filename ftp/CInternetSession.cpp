@@ -6,6 +6,8 @@
 #include "ftp/RemoteName.h"
 #include "ftp/ServerAddress.h"
 
+#include <curl/curl.h>
+
 std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const QString& server,
                                                                    const QString& user,
                                                                    const QString& password,
@@ -17,10 +19,10 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const QString
     if (!address)
         throw CInternetException(CURLE_COULDNT_RESOLVE_HOST);
 
-    auto connection = std::make_unique<CFtpConnection>(std::make_unique<CurlEasy>(
-        address->BaseUrl(), user.toUtf8(), password.toUtf8(), m_timeouts, m_monitor));
-    const CURLcode code = connection->Login();
+    auto easy = std::make_unique<CurlEasy>(address->BaseUrl(), user.toUtf8(), password.toUtf8(),
+                                           m_timeouts, m_monitor);
+    const CURLcode code = easy->Login();
     if (code != CURLE_OK)
         throw CInternetException(code);
-    return connection;
+    return std::make_unique<CFtpConnection>(std::move(easy));
 }

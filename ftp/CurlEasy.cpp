@@ -87,6 +87,11 @@ void CurlEasy::ApplyDataConnectionMode() {
     curl_easy_setopt(m_curl, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
 }
 
+CURLcode CurlEasy::Login() {
+    curl_easy_setopt(Begin(m_baseUrl), CURLOPT_NOBODY, 1L);
+    return Perform();
+}
+
 CURLcode CurlEasy::Perform(const std::function<void()>& rewind) {
     CURLcode code = curl_easy_perform(m_curl);
     if (!m_passive && IsActiveModeFailure(code)) {

@@ -7,8 +7,8 @@
 #include <curl/curl.h>
 #include <functional>
 
-// The libcurl handle of one FTP connection. It keeps the logged-in control connection between
-// requests, and sets on every request the options they all share.
+// The libcurl handle of one FTP connection, private to the FTP layer. It keeps the logged-in
+// control connection between requests, and sets on every request the options they all share.
 class CurlEasy {
 public:
     // `monitor`, when given, sees the progress of every request and can cancel it.
@@ -23,12 +23,16 @@ public:
     // Starts a request on `url` with the shared options; the caller adds its own and performs.
     CURL* Begin(const QByteArray& url);
 
+    // Logs in: a request with no body sends only the login, so the server's answer is the
+    // check.
+    [[nodiscard]] CURLcode Login();
+
     // Runs the request. When the server cannot open or refuses an active data connection, the
     // connection switches to passive mode and runs it once more, after `rewind` has reset the
     // caller's data source or sink.
-    CURLcode Perform(const std::function<void()>& rewind = {});
+    [[nodiscard]] CURLcode Perform(const std::function<void()>& rewind = {});
 
-    long ResponseCode() const;
+    [[nodiscard]] long ResponseCode() const;
     TransferMonitor* Monitor() const { return m_monitor; }
 
 private:

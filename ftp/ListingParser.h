@@ -18,8 +18,8 @@ enum class ListingFormat {
 };
 
 // A line that does not parse gives nothing; it never fails the listing.
-std::optional<RemoteEntry> ParseMlsdLine(QByteArrayView line);
-std::optional<RemoteEntry> ParseListLine(QByteArrayView line);
+[[nodiscard]] std::optional<RemoteEntry> ParseMlsdLine(QByteArrayView line);
+[[nodiscard]] std::optional<RemoteEntry> ParseListLine(QByteArrayView line);
 
 // Splits a listing as it arrives into lines and parses each.
 class ListingParser {

@@ -14,7 +14,7 @@ QString Display(const QByteArray& raw);
 
 // False for bytes that would end or split an FTP command line (CR, LF, NUL): such text is
 // never sent to a server.
-bool IsSendable(QByteArrayView bytes);
-bool IsSendable(const QString& text);
+[[nodiscard]] bool IsSendable(QByteArrayView bytes);
+[[nodiscard]] bool IsSendable(const QString& text);
 
 } // namespace RemoteName

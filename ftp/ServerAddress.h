@@ -11,7 +11,8 @@ struct ServerAddress {
     bool isIpv6 = false;
 
     // Empty, malformed or out-of-range text gives nothing.
-    static std::optional<ServerAddress> Parse(const QString& text, quint16 defaultPort);
+    [[nodiscard]] static std::optional<ServerAddress> Parse(const QString& text,
+                                                            quint16 defaultPort);
 
     // "ftp://host:port/", brackets around an IPv6 literal.
     QByteArray BaseUrl() const;

@@ -12,7 +12,7 @@ public:
 
     // The running request stops within about a second and fails.
     void Cancel() { m_cancelled = true; }
-    bool IsCancelled() const { return m_cancelled; }
+    [[nodiscard]] bool IsCancelled() const { return m_cancelled; }
 
     void SetBytes(qint64 done, qint64 total);
     void SetEntries(qint64 entries) { m_entries = entries; }

@@ -10,6 +10,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 #include <arpa/inet.h>
+#include <curl/curl.h>
 #include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>

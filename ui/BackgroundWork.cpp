@@ -1,5 +1,7 @@
 #include "ui/BackgroundWork.h"
 
+#include "ui/ProgressDialog.h"
+
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>

@@ -1,5 +1,7 @@
 #include "ui/CtolmiDlg.h"
 
+#include "ui/Messages.h"
+
 void CtolmiDlg::RunListingCommand(const ListingCommand& command, const RemotePath& directory) {
     m_pConnection.reset();
     m_pFinder.reset();
@@ -16,7 +18,7 @@ void CtolmiDlg::RunListingCommand(const ListingCommand& command, const RemotePat
     // The list never shows a directory other than the one asked for.
     if (!EnterDirectory(directory)) {
         MessageBox(m_monitor.IsCancelled() ? command.loginFailure
-                                           : QStringLiteral("无法打开目录！"));
+                                           : QString(Messages::kDirectoryFailed));
         ReleaseConnection();
         return;
     }
@@ -33,13 +35,13 @@ void CtolmiDlg::RunListingCommand(const ListingCommand& command, const RemotePat
 }
 
 void CtolmiDlg::OnConnect() {
-    RunListingCommand({QStringLiteral("无法连接！"), QStringLiteral("连接成功！"), true,
+    RunListingCommand({Messages::kConnectFailed, Messages::kConnectSucceeded, true,
                        &CtolmiDlg::ListCurrentDirectory},
                       RemotePath());
 }
 
 void CtolmiDlg::OnRefresh() {
-    RunListingCommand({QStringLiteral("无法刷新！"), QStringLiteral("刷新成功！"), false,
+    RunListingCommand({Messages::kRefreshFailed, Messages::kRefreshSucceeded, false,
                        &CtolmiDlg::ListCurrentDirectoryInOrder},
                       RemotePath());
 }

@@ -5,7 +5,7 @@
 #include "ftp/CInternetSession.h"
 #include "ftp/RemotePath.h"
 #include "ftp/TransferMonitor.h"
-#include "ui/ProgressDialog.h"
+#include "ui/BackgroundWork.h"
 #include "ui/Prompter.h"
 
 #include <QDialog>
@@ -49,20 +49,6 @@ public:
     void OnFileListDblClk();
     void OnExit();
 
-    // Per-command connection.
-    void OpenConnection();
-    void ReleaseConnection();
-
-    // Listing.
-    void ClearFileList();
-    void OpenFinder();
-    void ListCurrentDirectory();
-    void ListCurrentDirectoryInOrder();
-
-    bool UploadFile(QString strLocalPath, QString strRemoteName);
-    // `expectedSize`, where the listing gave one, lets the progress window show time left.
-    bool DownloadFile(QByteArray remoteName, QString strLocalPath, qint64 expectedSize = -1);
-
     std::unique_ptr<CInternetSession> m_pSession;
     std::unique_ptr<CFtpConnection> m_pConnection;
     std::unique_ptr<CFtpFileFind> m_pFinder;
@@ -83,6 +69,20 @@ public:
     QPushButton* m_btnRefresh = nullptr;
 
 private:
+    // Per-command connection.
+    void OpenConnection();
+    void ReleaseConnection();
+
+    // Listing.
+    void ClearFileList();
+    void OpenFinder();
+    void ListCurrentDirectory();
+    void ListCurrentDirectoryInOrder();
+
+    bool UploadFile(QString strLocalPath, QString strRemoteName);
+    // `expectedSize`, where the listing gave one, lets the progress window show time left.
+    bool DownloadFile(QByteArray remoteName, QString strLocalPath, qint64 expectedSize = -1);
+
     // One line of the list: its text, and the entry it stands for.
     struct ListLine {
         QString text;
@@ -100,6 +100,8 @@ private:
     void SetLoginControlsEnabled(bool enabled);
 
     ListLine CurrentFinderLine() const;
+    // Hands every entry the finder has left to `visit`, in the server's order.
+    void ReadFinderLines(const std::function<void(ListLine)>& visit);
     void AddLines(const std::vector<ListLine>& lines);
     // The selected line, when a line is selected.
     std::optional<ListLine> SelectedLine() const;

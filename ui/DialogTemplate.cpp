@@ -1,5 +1,7 @@
 #include "ui/DialogTemplate.h"
 
+#include "ui/Messages.h"
+
 #include "ui/Resource.h"
 
 #include <QFontMetrics>
@@ -20,21 +22,21 @@ struct ControlTemplate {
 };
 
 const ControlTemplate kControls[] = {
-    {ControlKind::Label, IDC_STATIC, "服务名", {15, 15, 41, 9}},
+    {ControlKind::Label, IDC_STATIC, Messages::kServerLabel, {15, 15, 41, 9}},
     {ControlKind::Edit, IDC_SERVER, "", {47, 15, 154, 12}},
     {ControlKind::Edit, IDC_USER, "", {46, 30, 58, 12}},
     {ControlKind::Edit, IDC_PASSWORD, "", {129, 30, 72, 12}},
-    {ControlKind::Label, IDC_STATIC, "登录名", {15, 30, 22, 12}},
-    {ControlKind::Label, IDC_STATIC, "密码", {108, 30, 21, 13}},
+    {ControlKind::Label, IDC_STATIC, Messages::kUserLabel, {15, 30, 22, 12}},
+    {ControlKind::Label, IDC_STATIC, Messages::kPasswordLabel, {108, 30, 21, 13}},
     {ControlKind::List, IDC_FILE_LIST, "", {15, 56, 126, 111}},
-    {ControlKind::Label, IDC_STATIC, "文件目录列表", {15, 44, 64, 12}},
-    {ControlKind::Button, IDOK, "连接", {146, 53, 55, 18}},
-    {ControlKind::Button, IDC_UPLOAD, "上传", {146, 99, 55, 18}},
-    {ControlKind::Button, IDC_DOWNLOAD, "下载", {146, 123, 55, 18}},
-    {ControlKind::Button, IDC_EXIT, "退出", {146, 147, 55, 18}},
-    {ControlKind::Label, IDC_STATIC, "Made by Pemrik工作室制作", {19, 169, 89, 12}},
-    {ControlKind::Label, IDC_STATIC, "www.pemrik.example", {65, 182, 89, 11}},
-    {ControlKind::Button, IDC_REFRESH, "刷新", {146, 74, 55, 18}},
+    {ControlKind::Label, IDC_STATIC, Messages::kListLabel, {15, 44, 64, 12}},
+    {ControlKind::Button, IDOK, Messages::kConnectButton, {146, 53, 55, 18}},
+    {ControlKind::Button, IDC_UPLOAD, Messages::kUploadButton, {146, 99, 55, 18}},
+    {ControlKind::Button, IDC_DOWNLOAD, Messages::kDownloadButton, {146, 123, 55, 18}},
+    {ControlKind::Button, IDC_EXIT, Messages::kExitButton, {146, 147, 55, 18}},
+    {ControlKind::Label, IDC_STATIC, Messages::kMakerLine, {19, 169, 89, 12}},
+    {ControlKind::Label, IDC_STATIC, Messages::kMakerAddress, {65, 182, 89, 11}},
+    {ControlKind::Button, IDC_REFRESH, Messages::kRefreshButton, {146, 74, 55, 18}},
 };
 
 QListWidget* CreateList(QWidget* parent) {
@@ -92,7 +94,7 @@ QRect DialogUnits::ToPixels(const QRect& units) const {
 namespace DialogTemplate {
 
 QString Caption() {
-    return QStringLiteral("Vardelo1.0         Pemrik工作室");
+    return Messages::kCaption;
 }
 
 QFont Font() {

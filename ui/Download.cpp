@@ -1,5 +1,7 @@
 #include "ui/CtolmiDlg.h"
 
+#include "ui/Messages.h"
+
 #include "ftp/RemoteName.h"
 
 #include <QPushButton>
@@ -13,7 +15,7 @@ QString LocalFileNameFor(QString remoteName) {
             c = '_';
     }
     if (remoteName.isEmpty() || remoteName == "." || remoteName == "..")
-        return QStringLiteral("未命名");
+        return Messages::kUntitled;
     return remoteName;
 }
 
@@ -23,17 +25,17 @@ void CtolmiDlg::OnDownload() {
     UpdateData(true);
     const std::optional<ListLine> line = SelectedLine();
     if (!line) {
-        MessageBox(QStringLiteral("请选择要下载的文件!"));
+        MessageBox(Messages::kNoLineSelected);
     } else if (line->isDirectory) {
-        MessageBox(QStringLiteral("不能下载目录，请重新选择!"));
+        MessageBox(Messages::kDirectoryNotDownloadable);
     } else {
         const QString localPath = m_prompter->ChooseFileToSave(this, LocalFileNameFor(line->text));
         if (!localPath.isEmpty()) {
             MessageBox(DownloadFile(line->rawName, localPath, line->size)
-                           ? QStringLiteral("下载成功!")
-                           : QStringLiteral("下载失败!"));
+                           ? Messages::kDownloadSucceeded
+                           : Messages::kDownloadFailed);
         } else {
-            MessageBox(QStringLiteral("请输入文件名!"));
+            MessageBox(Messages::kNoLocalName);
         }
     }
     SetLoginControlsEnabled(true);

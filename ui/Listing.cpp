@@ -35,6 +35,13 @@ CtolmiDlg::ListLine CtolmiDlg::CurrentFinderLine() const {
             m_pFinder->GetLength()};
 }
 
+void CtolmiDlg::ReadFinderLines(const std::function<void(ListLine)>& visit) {
+    while (m_bWorking) {
+        m_bWorking = m_pFinder->FindNextFile();
+        visit(CurrentFinderLine());
+    }
+}
+
 void CtolmiDlg::AddLines(const std::vector<ListLine>& lines) {
     // One repaint for the whole batch: long listings would otherwise crawl.
     const QSignalBlocker blocker(m_listFiles);
@@ -52,25 +59,20 @@ void CtolmiDlg::AddLines(const std::vector<ListLine>& lines) {
 void CtolmiDlg::ListCurrentDirectory() {
     std::vector<ListLine> directories;
     std::vector<ListLine> files;
-    while (m_bWorking) {
-        m_bWorking = m_pFinder->FindNextFile();
-        ListLine line = CurrentFinderLine();
+    ReadFinderLines([&](ListLine line) {
         m_strEntryName = line.text;
         // The directory itself is no entry to show or enter.
         if (line.isDirectory && line.rawName == ".")
-            continue;
+            return;
         (line.isDirectory ? directories : files).push_back(std::move(line));
-    }
+    });
     AddLines(directories);
     AddLines(files);
 }
 
 void CtolmiDlg::ListCurrentDirectoryInOrder() {
     std::vector<ListLine> lines;
-    while (m_bWorking) {
-        m_bWorking = m_pFinder->FindNextFile();
-        lines.push_back(CurrentFinderLine());
-    }
+    ReadFinderLines([&](ListLine line) { lines.push_back(std::move(line)); });
     AddLines(lines);
 }
 

@@ -1,5 +1,7 @@
 #include "ui/CtolmiDlg.h"
 
+#include "ui/Messages.h"
+
 #include <QPushButton>
 
 void CtolmiDlg::OnFileListSelChange() {
@@ -13,6 +15,6 @@ void CtolmiDlg::OnFileListDblClk() {
     if (!line || !line->isDirectory)
         return;
     RunListingCommand(
-        {QStringLiteral("无法连接！"), QString(), false, &CtolmiDlg::ListCurrentDirectory},
+        {Messages::kConnectFailed, QString(), false, &CtolmiDlg::ListCurrentDirectory},
         m_listedDirectory.Child(line->rawName));
 }

@@ -1,6 +1,7 @@
 #include "ui/ProgressDialog.h"
 
 #include "ftp/TransferMonitor.h"
+#include "ui/Messages.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -13,15 +14,15 @@ namespace {
 QString ActivityText(ProgressActivity activity, const QString& subject) {
     switch (activity) {
     case ProgressActivity::Connecting:
-        return QStringLiteral("正在连接 %1 …").arg(subject);
+        return QString(Messages::kConnecting).arg(subject);
     case ProgressActivity::OpeningDirectory:
-        return QStringLiteral("正在打开目录 %1 …").arg(subject);
+        return QString(Messages::kOpeningDirectory).arg(subject);
     case ProgressActivity::Listing:
-        return QStringLiteral("正在读取目录列表 …");
+        return QString(Messages::kReadingListing);
     case ProgressActivity::Uploading:
-        return QStringLiteral("正在上传 %1 …").arg(subject);
+        return QString(Messages::kUploading).arg(subject);
     case ProgressActivity::Downloading:
-        return QStringLiteral("正在下载 %1 …").arg(subject);
+        return QString(Messages::kDownloading).arg(subject);
     }
     return {};
 }
@@ -40,7 +41,7 @@ ProgressDialog::ProgressDialog(QWidget* owner, TransferMonitor& monitor, Progres
                                const QString& subject)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       m_monitor(monitor), m_activity(activity), m_figures(new QLabel(this)),
-      m_bar(new QProgressBar(this)), m_cancel(new QPushButton(QStringLiteral("取消"), this)) {
+      m_bar(new QProgressBar(this)), m_cancel(new QPushButton(Messages::kCancelButton, this)) {
     setWindowTitle(QCoreApplication::applicationName());
     setWindowModality(Qt::ApplicationModal);
     auto* layout = new QVBoxLayout(this);
@@ -61,7 +62,7 @@ ProgressDialog::ProgressDialog(QWidget* owner, TransferMonitor& monitor, Progres
 void ProgressDialog::Cancel() {
     m_monitor.Cancel();
     m_cancel->setEnabled(false);
-    m_figures->setText(QStringLiteral("正在取消 …"));
+    m_figures->setText(Messages::kCancelling);
 }
 
 void ProgressDialog::reject() {
@@ -77,7 +78,7 @@ void ProgressDialog::Refresh() {
     if (m_monitor.IsCancelled())
         return;
     if (m_activity == ProgressActivity::Listing) {
-        m_figures->setText(QStringLiteral("已读取 %1 项").arg(m_monitor.Entries()));
+        m_figures->setText(QString(Messages::kEntriesRead).arg(m_monitor.Entries()));
         m_bar->setRange(0, 0);
         return;
     }
@@ -89,12 +90,12 @@ void ProgressDialog::Refresh() {
     const qint64 total = m_monitor.BytesTotal();
     const double seconds = std::max<qint64>(m_elapsed.elapsed(), 1) / 1000.0;
     const double speed = done / seconds;
-    QString figures = QStringLiteral("已完成 %1").arg(Size(done));
+    QString figures = QString(Messages::kBytesDone).arg(Size(done));
     if (total > 0)
-        figures += QStringLiteral(" / %1").arg(Size(total));
-    figures += QStringLiteral("，速度 %1/s").arg(Size(speed));
+        figures += QString(Messages::kBytesTotal).arg(Size(total));
+    figures += QString(Messages::kSpeed).arg(Size(speed));
     if (total > 0 && speed > 0 && done <= total)
-        figures += QStringLiteral("，剩余约 %1 秒").arg(qRound((total - done) / speed));
+        figures += QString(Messages::kTimeLeft).arg(qRound((total - done) / speed));
     m_figures->setText(figures);
     if (total > 0) {
         m_bar->setRange(0, 1000);

@@ -1,5 +1,7 @@
 #include "ui/CtolmiDlg.h"
 
+#include "ui/Messages.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
@@ -11,10 +13,10 @@ void CtolmiDlg::OnUpload() {
     const QString localPath = m_prompter->ChooseFileToOpen(this);
     if (!localPath.isEmpty()) {
         const QString remoteName = QFileInfo(localPath).fileName();
-        MessageBox(UploadFile(localPath, remoteName) ? QStringLiteral("上传成功！")
-                                                     : QStringLiteral("上传失败！"));
+        MessageBox(UploadFile(localPath, remoteName) ? Messages::kUploadSucceeded
+                                                     : Messages::kUploadFailed);
     } else {
-        MessageBox(QStringLiteral("请选择文件！"));
+        MessageBox(Messages::kNoFileChosen);
     }
     SetLoginControlsEnabled(true);
     m_btnConnect->setEnabled(true);

@@ -1,11 +1,10 @@
 #include "tests/support/WindowDriver.h"
 
-#include "ftp/CFtpFileFind.h"
-#include "ftp/CInternetSession.h"
 #include "tests/support/TestServer.h"
 
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 
@@ -82,15 +81,19 @@ bool WindowDriver::ConnectionReleased() const {
 
 std::vector<std::pair<QByteArray, bool>> ServerOrder(const TestServer& server,
                                                      const RemotePath& directory) {
-    auto connection =
-        CInternetSession().GetFtpConnection(server.Address(), server.User(), server.Password());
-    connection->SetCurrentDirectory(directory);
+    const QStringList hostPort = server.Address().split(':');
+    QStringList arguments{TOLMI_SOURCE_DIR "/tests/servers/ftplib_listing.py", hostPort[0],
+                          hostPort[1], server.User(), server.Password()};
+    for (const QByteArray& segment : directory.Segments())
+        arguments << QString::fromLatin1(segment.toHex());
+    QProcess lister;
+    lister.start(QStringLiteral("/usr/bin/python3"), arguments);
+    if (!lister.waitForFinished(20000) || lister.exitCode() != 0)
+        qFatal("ftplib could not list the directory: %s", lister.readAllStandardError().data());
     std::vector<std::pair<QByteArray, bool>> order;
-    CFtpFileFind finder(connection.get());
-    bool working = finder.FindFile();
-    while (working) {
-        working = finder.FindNextFile();
-        order.emplace_back(finder.GetRawFileName(), finder.MatchesMask(FILE_ATTRIBUTE_DIRECTORY));
+    for (const QByteArray& line : lister.readAllStandardOutput().split('\n')) {
+        if (!line.isEmpty())
+            order.emplace_back(QByteArray::fromHex(line.mid(2)), line.startsWith('d'));
     }
     return order;
 }

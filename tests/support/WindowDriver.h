@@ -30,6 +30,7 @@ public:
     ScriptedPrompter* prompter;
 };
 
-// The entries of a directory in the server's own order, as (raw name, is a directory).
+// The entries of a directory in the server's own order, as (raw name, is a directory), read by
+// an independent client.
 std::vector<std::pair<QByteArray, bool>> ServerOrder(const TestServer& server,
                                                      const RemotePath& directory = {});

@@ -1,0 +1,55 @@
+#pragma once
+
+// Every text the window and the progress window show, in one place. UTF-8; "%1" marks where a
+// name or a figure goes.
+namespace Messages {
+
+// The window.
+inline constexpr char kCaption[] = "Vardelo1.0         Pemrik工作室";
+inline constexpr char kServerLabel[] = "服务名";
+inline constexpr char kUserLabel[] = "登录名";
+inline constexpr char kPasswordLabel[] = "密码";
+inline constexpr char kListLabel[] = "文件目录列表";
+inline constexpr char kConnectButton[] = "连接";
+inline constexpr char kRefreshButton[] = "刷新";
+inline constexpr char kUploadButton[] = "上传";
+inline constexpr char kDownloadButton[] = "下载";
+inline constexpr char kExitButton[] = "退出";
+inline constexpr char kMakerLine[] = "Made by Pemrik工作室制作";
+inline constexpr char kMakerAddress[] = "www.pemrik.example";
+
+// Connect, Refresh and entering a directory.
+inline constexpr char kConnectFailed[] = "无法连接！";
+inline constexpr char kConnectSucceeded[] = "连接成功！"; // the server text follows
+inline constexpr char kRefreshFailed[] = "无法刷新！";
+inline constexpr char kRefreshSucceeded[] = "刷新成功！";
+inline constexpr char kDirectoryFailed[] = "无法打开目录！";
+
+// Upload.
+inline constexpr char kUploadSucceeded[] = "上传成功！";
+inline constexpr char kUploadFailed[] = "上传失败！";
+inline constexpr char kNoFileChosen[] = "请选择文件！";
+
+// Download.
+inline constexpr char kDownloadSucceeded[] = "下载成功!";
+inline constexpr char kDownloadFailed[] = "下载失败!";
+inline constexpr char kNoLineSelected[] = "请选择要下载的文件!";
+inline constexpr char kDirectoryNotDownloadable[] = "不能下载目录，请重新选择!";
+inline constexpr char kNoLocalName[] = "请输入文件名!";
+inline constexpr char kUntitled[] = "未命名"; // offered for a name that cannot be a local one
+
+// The progress window.
+inline constexpr char kConnecting[] = "正在连接 %1 …";
+inline constexpr char kOpeningDirectory[] = "正在打开目录 %1 …";
+inline constexpr char kReadingListing[] = "正在读取目录列表 …";
+inline constexpr char kUploading[] = "正在上传 %1 …";
+inline constexpr char kDownloading[] = "正在下载 %1 …";
+inline constexpr char kCancelButton[] = "取消";
+inline constexpr char kCancelling[] = "正在取消 …";
+inline constexpr char kEntriesRead[] = "已读取 %1 项";
+inline constexpr char kBytesDone[] = "已完成 %1";
+inline constexpr char kBytesTotal[] = " / %1";
+inline constexpr char kSpeed[] = "，速度 %1/s";
+inline constexpr char kTimeLeft[] = "，剩余约 %1 秒";
+
+} // namespace Messages
