@@ -1,4 +1,5 @@
 // Connect, Refresh, selection and entering directories, on the real window and a real server.
+#include "tests/support/HostileServer.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/WindowDriver.h"
 
@@ -45,6 +46,9 @@ private slots:
     void initTestCase();
 
     void connectListsGroupedAndRefreshInServerOrder();
+    void fixedListingsInBothOrders_data();
+    void fixedListingsInBothOrders();
+    void emptyLoginNameLogsInAsAnonymous();
     void groupedListingKeepsTheFirstRealDirectory();
     void everyLoginFailureEmptiesTheListAndReleases_data();
     void everyLoginFailureEmptiesTheListAndReleases();
@@ -77,11 +81,12 @@ void CommandsTest::initTestCase() {
 }
 
 void CommandsTest::connectListsGroupedAndRefreshInServerOrder() {
+    const auto order = ServerOrder(*m_server);
+    const qsizetype before = m_server->Commands().size();
     WindowDriver window;
     window.LogInTo(*m_server);
     window.Click(window.dlg.m_btnConnect);
     QCOMPARE(window.prompter->messages, QStringList{"连接成功！" + m_server->Address()});
-    const auto order = ServerOrder(*m_server);
     QCOMPARE(window.Lines(), Grouped(order));
     QVERIFY(window.Lines().contains("[目录]"));
     QVERIFY(window.Lines().contains("[x].txt"));
@@ -99,6 +104,73 @@ void CommandsTest::connectListsGroupedAndRefreshInServerOrder() {
     // Twice in a row gives the same list.
     window.Click(window.dlg.m_btnConnect);
     QCOMPARE(window.Lines(), Grouped(order));
+
+    // Three listings: a server without MLSD is asked for it once per connection, then LIST.
+    const QStringList commands = m_server->Commands().mid(before);
+    const bool listOnly = m_server->Kind() == ServerKind::PyftpdlibListOnly;
+    QCOMPARE(commands.count("MLSD"), 3);
+    QCOMPARE(commands.count("LIST") + commands.count("LIST -a"), listOnly ? 3 : 0);
+}
+
+void CommandsTest::fixedListingsInBothOrders_data() {
+    QTest::addColumn<QStringList>("served"); // in the server's order; "/" marks a directory
+    QTest::addColumn<QStringList>("grouped");
+    QTest::addColumn<QStringList>("inOrder");
+    QTest::newRow("directories and files interleaved")
+        << QStringList{"d1/", "a.txt", "d2/", "b.txt", "d3/"}
+        << QStringList{"[d1]", "[d2]", "[d3]", "a.txt", "b.txt"}
+        << QStringList{"[d1]", "a.txt", "[d2]", "b.txt", "[d3]"};
+    QTest::newRow("dot entries first")
+        << QStringList{"./", "../", "x/", "f"} << QStringList{"[..]", "[x]", "f"}
+        << QStringList{"[.]", "[..]", "[x]", "f"};
+    QTest::newRow("empty") << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("one subdirectory only")
+        << QStringList{"sub/"} << QStringList{"[sub]"} << QStringList{"[sub]"};
+    QTest::newRow("files only") << QStringList{"y.txt", "x.txt"} << QStringList{"y.txt", "x.txt"}
+                                << QStringList{"y.txt", "x.txt"};
+}
+
+void CommandsTest::fixedListingsInBothOrders() {
+    QFETCH(QStringList, served);
+    QFETCH(QStringList, grouped);
+    QFETCH(QStringList, inOrder);
+    QTemporaryDir dir;
+    QFile listing(dir.filePath("listing"));
+    QVERIFY(listing.open(QIODevice::WriteOnly));
+    for (const QString& entry : served) {
+        const bool isDirectory = entry.endsWith('/');
+        listing.write(
+            (isDirectory ? "type=dir; " + entry.chopped(1) : "type=file; " + entry).toUtf8() +
+            "\r\n");
+    }
+    listing.close();
+    HostileServer server(QStringLiteral("well_behaved"), "file:" + listing.fileName());
+    QString error;
+    QVERIFY2(server.Start(error), qPrintable(error));
+
+    WindowDriver window;
+    window.Type(server.Address(), QStringLiteral("u"), QStringLiteral("p"));
+    window.Click(window.dlg.m_btnConnect);
+    QCOMPARE(window.Lines(), grouped);
+    window.Click(window.dlg.m_btnRefresh);
+    QCOMPARE(window.Lines(), inOrder);
+}
+
+void CommandsTest::emptyLoginNameLogsInAsAnonymous() {
+    if (m_server->Kind() == ServerKind::Proftpd)
+        QSKIP("the proftpd set-up has no anonymous account");
+    TestServer anonymous({m_server->Kind(), false, true});
+    QString error;
+    QVERIFY2(anonymous.Start(error), qPrintable(error));
+    WindowDriver window;
+    window.Type(anonymous.Address(), QString(), QString());
+    window.Click(window.dlg.m_btnConnect);
+    QCOMPARE(window.prompter->messages.last(), "连接成功！" + anonymous.Address());
+    QVERIFY(anonymous.Commands().contains("USER anonymous"));
+    // A server that knows no anonymous user refuses it.
+    window.Type(m_server->Address(), QString(), QString());
+    window.Click(window.dlg.m_btnConnect);
+    QCOMPARE(window.prompter->messages.last(), QString("无法连接！"));
 }
 
 void CommandsTest::groupedListingKeepsTheFirstRealDirectory() {

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QtTest>
+#include <cstdio>
 
 namespace {
 
@@ -39,6 +40,8 @@ private slots:
     void roundTripsByteForByte();
     void cancelledChoosersSendNothing();
     void directoryLineIsRefused();
+    void gbkNamesAreShownAndSentBackUnchanged();
+    void activeModeRefusedFallsBackToPassive();
     void noSelectedLineDownloadsNothing();
     void wrongPasswordCreatesAndSendsNothing();
     void existingLocalFileIsNeverReplaced();
@@ -89,6 +92,8 @@ void TransfersTest::roundTripsByteForByte_data() {
                                              << "bytes";
     QTest::newRow("leading bracket") << "[up].txt"
                                      << "bytes";
+    QTest::newRow("url characters") << "%#?;type=a.txt"
+                                    << "bytes";
 }
 
 void TransfersTest::roundTripsByteForByte() {
@@ -145,6 +150,42 @@ void TransfersTest::directoryLineIsRefused() {
     window.Click(window.dlg.m_btnDownload);
     QCOMPARE(window.prompter->messages.last(), QString("下载成功!"));
     QCOMPARE(ReadLocal(target), QByteArray("bracket"));
+}
+
+void TransfersTest::gbkNamesAreShownAndSentBackUnchanged() {
+    if (m_server->Kind() != ServerKind::Proftpd)
+        QSKIP("pyftpdlib cannot serve names that are not UTF-8");
+    const QByteArray gbkName = "\xd6\xd0\xce\xc4.txt"; // 中文.txt in GBK
+    // Qt cannot name such a file: the bytes go to the file system as they are.
+    FILE* raw = std::fopen((QFile::encodeName(m_server->Root()) + "/" + gbkName).constData(), "wb");
+    QVERIFY(raw && std::fputs("gbk", raw) >= 0 && std::fclose(raw) == 0);
+    WindowDriver window;
+    ConnectAndSelect(window, "中文.txt");
+    const QString target = m_local->filePath("gbk.txt");
+    window.prompter->saveAnswers << target;
+    window.Click(window.dlg.m_btnDownload);
+    QCOMPARE(window.prompter->messages.last(), QString("下载成功!"));
+    QCOMPARE(ReadLocal(target), QByteArray("gbk"));
+}
+
+void TransfersTest::activeModeRefusedFallsBackToPassive() {
+    if (m_server->Kind() == ServerKind::Proftpd)
+        QSKIP("the refusing server is a pyftpdlib variant");
+    TestServer refusing({m_server->Kind(), true});
+    refusing.WriteFile("file.txt", "passive");
+    QString error;
+    QVERIFY2(refusing.Start(error), qPrintable(error));
+    WindowDriver window;
+    window.LogInTo(refusing);
+    window.Click(window.dlg.m_btnConnect);
+    QCOMPARE(window.Lines(), QStringList{"file.txt"});
+    window.ClickLine("file.txt");
+    window.prompter->saveAnswers << m_local->filePath("passive.txt");
+    window.Click(window.dlg.m_btnDownload);
+    QCOMPARE(ReadLocal(m_local->filePath("passive.txt")), QByteArray("passive"));
+    const QStringList commands = refusing.Commands();
+    QVERIFY(!commands.filter(QRegularExpression("^(EPRT|PORT) ")).isEmpty());
+    QVERIFY(commands.contains("EPSV") || commands.contains("PASV"));
 }
 
 void TransfersTest::noSelectedLineDownloadsNothing() {

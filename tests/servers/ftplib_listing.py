@@ -11,7 +11,14 @@ ftp.connect(host, int(port), timeout=10)
 ftp.login(user, password)
 for segment in segments:
     ftp.cwd(bytes.fromhex(segment).decode("latin-1"))
-for name, facts in ftp.mlsd():
-    kind = "d" if facts.get("type", "").lower() in ("dir", "cdir", "pdir") else "f"
-    print(kind, name.encode("latin-1").hex())
+try:
+    entries = [(name, facts.get("type", "").lower() in ("dir", "cdir", "pdir"))
+               for name, facts in ftp.mlsd()]
+except ftplib.error_perm:
+    # No MLSD: the test servers' LIST lines have the name in the ninth field.
+    lines = []
+    ftp.retrlines("LIST", lines.append)
+    entries = [(line.split(None, 8)[8], line.startswith("d")) for line in lines]
+for name, is_directory in entries:
+    print("d" if is_directory else "f", name.encode("latin-1").hex())
 ftp.quit()

@@ -18,6 +18,9 @@ def hostile_listing(kind):
     if kind == "long_line":
         return [b"type=file; before", b"type=file; " + b"x" * (10 * 1024 * 1024),
                 b"type=file; after"]
+    if kind.startswith("file:"):
+        with open(kind[len("file:"):], "rb") as f:
+            return f.read().splitlines()
     if kind == "many":
         return [b"type=file; entry-%06d" % i for i in range(200000)]
     return GOOD_LISTING
