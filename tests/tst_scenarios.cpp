@@ -1,0 +1,459 @@
+// Plays the scenario files in tests/scenarios/ on the real window against a real server (the
+// kind named by TOLMI_TEST_SERVER; the file by TOLMI_SCENARIOS).
+//
+// A file starts with remote-file / remote-dir lines that fill the server's login directory.
+// "== title {kinds}" starts a scenario, run only on the server kinds named (all when none);
+// "each A ;; B" runs it once per row, where $row is the row and $1, $2, ... its " = " parts.
+// A step line is "{kinds} verb arguments"; lists are separated by " | ", "<none>" is an empty
+// one, "-" an empty field, \r \n \xNN stand for bytes. $address, $user, $password and $closed
+// (a port nothing listens on) name the current server. Contents: text, <empty>, <bytes> (every
+// byte value and line ends), <random MiB>. The verbs are the cases of Scenario::Step.
+#include "tests/support/HostileServer.h"
+#include "tests/support/LocalFiles.h"
+#include "tests/support/TestServer.h"
+#include "tests/support/WindowDriver.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QtTest>
+#include <cstdio>
+
+namespace {
+
+struct Line {
+    int number;
+    QString text;
+};
+
+struct ScenarioText {
+    QString title;
+    QString row;
+    std::vector<Line> steps;
+};
+
+QByteArray Unescape(const QString& text) {
+    QByteArray bytes;
+    const QByteArray utf8 = text.toUtf8();
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        if (utf8[i] == '\\' && i + 1 < utf8.size() && (utf8[i + 1] == 'r' || utf8[i + 1] == 'n')) {
+            bytes += utf8[++i] == 'r' ? '\r' : '\n';
+        } else if (utf8[i] == '\\' && i + 3 < utf8.size() && utf8[i + 1] == 'x') {
+            bytes += static_cast<char>(utf8.mid(i + 2, 2).toInt(nullptr, 16));
+            i += 3;
+        } else {
+            bytes += utf8[i];
+        }
+    }
+    return bytes;
+}
+
+QByteArray Content(const QString& spec) {
+    if (spec == "<empty>")
+        return {};
+    if (spec == "<bytes>") {
+        QByteArray bytes;
+        for (int i = 0; i < 256; ++i)
+            bytes.append(static_cast<char>(i));
+        return bytes + "\r\n\n\r" + bytes;
+    }
+    if (spec.startsWith("<random ")) {
+        QByteArray bytes(spec.mid(8).chopped(1).toInt() * 1024 * 1024, Qt::Uninitialized);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+        return bytes;
+    }
+    return Unescape(spec);
+}
+
+QStringList List(const QString& text) {
+    return text == "<none>" ? QStringList() : text.split(" | ");
+}
+
+// "name = content" as the two sides.
+std::pair<QString, QString> Assignment(const QString& text) {
+    const qsizetype at = text.indexOf(" = ");
+    return {text.left(at), text.mid(at + 3)};
+}
+
+bool RunsOn(const QString& kinds) {
+    return kinds.isEmpty() ||
+           kinds.split(' ').contains(TestServer::KindName(TestServer::KindFromEnvironment()));
+}
+
+// The kinds in "{...}" at the start (steps) or end (titles) of `text`, taken off it.
+QString TakeKinds(QString& text, bool atEnd) {
+    const QRegularExpression pattern(atEnd ? R"(\s*\{([^}]*)\}$)" : R"(^\{([^}]*)\}\s*)");
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return {};
+    text.remove(match.capturedStart(), match.capturedLength());
+    return match.captured(1);
+}
+
+RemotePath PathOf(const QString& text) {
+    RemotePath path;
+    for (const QString& segment : text.split('/', Qt::SkipEmptyParts))
+        path = path.Child(segment.toUtf8());
+    return path;
+}
+
+QStringList LinesFor(const std::vector<std::pair<QByteArray, bool>>& order, bool grouped) {
+    QStringList directories;
+    QStringList files;
+    for (const auto& [name, isDirectory] : order) {
+        const QString text = QString::fromUtf8(name);
+        if (isDirectory && !(grouped && name == "."))
+            (grouped ? directories : files) << "[" + text + "]";
+        else if (!isDirectory)
+            files << text;
+    }
+    return directories + files;
+}
+
+} // namespace
+
+// One scenario on one window; Step returns what went wrong, empty when the step held.
+class Scenario {
+public:
+    Scenario(TestServer& main, QTemporaryDir& local)
+        : m_main(main), m_server(&main), m_local(local), m_mark(main.Commands().size()) {}
+
+    QString Step(const QString& verb, const QString& argument);
+    // The current server's $address, $user, $password, and $closed.
+    QString Substitute(QString text) const;
+
+private:
+    QString Expect(bool held, const QString& what) const { return held ? QString() : what; }
+    QString Compare(const QStringList& actual, const QStringList& expected) const {
+        return Expect(actual == expected,
+                      "got " + actual.join(" | ") + ", want " + expected.join(" | "));
+    }
+    QPushButton* Button(const QString& name) const;
+    QList<QWidget*> Controls(const QString& names) const;
+    QString Address() const { return m_hostile ? m_hostile->Address() : m_server->Address(); }
+    QStringList Commands() const {
+        return (m_hostile ? m_hostile->Commands() : m_server->Commands()).mid(m_mark);
+    }
+    QString Local(const QString& name) const { return m_local.filePath(name); }
+    QString Remote(const QString& path) const { return m_server->Root() + "/" + path; }
+    bool HasLine(const QString& text) const { return m_window.Lines().contains(text); }
+
+    TestServer& m_main;
+    TestServer* m_server;
+    std::unique_ptr<TestServer> m_other;
+    std::unique_ptr<HostileServer> m_hostile;
+    QTemporaryDir& m_local;
+    QTemporaryDir m_listings;
+    WindowDriver m_window;
+    qsizetype m_mark; // commands before it are not counted
+    QStringList m_remembered;
+    std::optional<bool> m_heldDuringMessage;
+};
+
+QString Scenario::Substitute(QString text) const {
+    return text.replace("$address", Address())
+        .replace("$user", m_hostile ? "u" : m_server->User())
+        .replace("$password", m_hostile ? "p" : m_server->Password())
+        .replace("$closed", QStringLiteral("127.0.0.1:%1").arg(FreeLoopbackPort()));
+}
+
+QPushButton* Scenario::Button(const QString& name) const {
+    const CtolmiDlg& dlg = m_window.dlg;
+    const std::map<QString, QPushButton*> buttons = {{"connect", dlg.m_btnConnect},
+                                                     {"refresh", dlg.m_btnRefresh},
+                                                     {"upload", dlg.m_btnUpload},
+                                                     {"download", dlg.m_btnDownload},
+                                                     {"exit", dlg.m_btnExit}};
+    const auto found = buttons.find(name);
+    return found == buttons.end() ? nullptr : found->second;
+}
+
+QList<QWidget*> Scenario::Controls(const QString& names) const {
+    QList<QWidget*> controls;
+    for (const QString& name : List(names)) {
+        if (name == "fields")
+            controls << m_window.dlg.m_editServer << m_window.dlg.m_editUser
+                     << m_window.dlg.m_editPassword;
+        else
+            controls << Button(name);
+    }
+    return controls;
+}
+
+QString Scenario::Step(const QString& verb, const QString& argument) {
+    CtolmiDlg& dlg = m_window.dlg;
+    ScriptedPrompter& prompter = *m_window.prompter;
+    const auto [name, content] = Assignment(argument);
+    if (verb == "remote-file") {
+        // Raw bytes go to the file system as they are: Qt cannot name every such file.
+        const QByteArray path = QFile::encodeName(m_server->Root()) + "/" + Unescape(name);
+        QDir().mkpath(QFileInfo(QFile::decodeName(path)).path());
+        FILE* file = std::fopen(path.constData(), "wb");
+        const QByteArray bytes = Content(content);
+        const bool written = file && std::fwrite(bytes.data(), 1, bytes.size(), file) ==
+                                         static_cast<size_t>(bytes.size());
+        return Expect(file && std::fclose(file) == 0 && written, "cannot write " + name);
+    }
+    if (verb == "remote-dir")
+        return Expect(QDir().mkpath(Remote(argument)), "cannot make " + argument);
+    if (verb == "remove-remote")
+        return Expect(QFile::remove(Remote(argument)) || QDir().rmdir(Remote(argument)),
+                      "cannot remove " + argument);
+    if (verb == "remote")
+        return Expect(m_server->ReadFile(name) == Content(content), name + " differs");
+    if (verb == "no-remote")
+        return Expect(!QFile::exists(Remote(argument)), argument + " exists");
+    if (verb == "write-local") {
+        WriteLocal(Local(name), Content(content));
+        return {};
+    }
+    if (verb == "local")
+        return Expect(ReadLocal(Local(name)) == Content(content), name + " differs");
+    if (verb == "no-local")
+        return Expect(!QFile::exists(Local(argument)), argument + " exists");
+    if (verb == "use-server") {
+        m_mark = 0;
+        if (argument == "main") {
+            m_server = &m_main;
+            return {};
+        }
+        m_other = std::make_unique<TestServer>(
+            TestServerOptions{m_main.Kind(), argument == "refuse-active", argument == "anonymous"});
+        m_server = m_other.get();
+        QString error;
+        return Expect(m_other->Start(error), error);
+    }
+    if (verb == "use-listing") {
+        QFile listing(m_listings.filePath("listing"));
+        if (!listing.open(QIODevice::WriteOnly))
+            return "cannot write the listing";
+        for (const QString& entry : List(argument))
+            listing.write(
+                (entry.endsWith('/') ? "type=dir; " + entry.chopped(1) : "type=file; " + entry)
+                    .toUtf8() +
+                "\r\n");
+        listing.close();
+        m_mark = 0;
+        m_hostile = std::make_unique<HostileServer>("well_behaved", "file:" + listing.fileName());
+        QString error;
+        return Expect(m_hostile->Start(error), error);
+    }
+    if (verb == "login") {
+        m_window.Type(Address(), Substitute("$user"), Substitute("$password"));
+        return {};
+    }
+    if (verb == "type") {
+        QStringList fields = List(argument);
+        for (QString& field : fields)
+            field = field == "-" ? QString() : QString::fromUtf8(Unescape(field));
+        if (fields.size() != 3)
+            return "type needs three fields";
+        m_window.Type(fields[0], fields[1], fields[2]);
+        return {};
+    }
+    if (verb == "click") {
+        QPushButton* button = Button(argument);
+        if (!button)
+            return "no button " + argument;
+        m_window.Click(button);
+        return {};
+    }
+    if (verb == "select" || verb == "enter") {
+        if (!HasLine(argument))
+            return "no line " + argument;
+        verb == "select" ? m_window.ClickLine(argument) : m_window.DoubleClickLine(argument);
+        return {};
+    }
+    if (verb == "deselect") {
+        dlg.m_listFiles->clearSelection();
+        return {};
+    }
+    if (verb == "run-double-click") {
+        dlg.OnFileListDblClk();
+        return {};
+    }
+    if (verb == "key") {
+        dlg.m_listFiles->setFocus();
+        QTest::keyClick(dlg.m_listFiles, argument == "down" ? Qt::Key_Down : Qt::Key_Up);
+        return {};
+    }
+    if (verb == "open" || verb == "save") {
+        (verb == "open" ? prompter.openAnswers : prompter.saveAnswers) << Local(argument);
+        return {};
+    }
+    if (verb == "message") {
+        if (m_heldDuringMessage && !*m_heldDuringMessage)
+            return "the controls were not as expected while the message showed";
+        m_heldDuringMessage.reset();
+        prompter.onMessage = nullptr;
+        return Compare(prompter.messages.mid(prompter.messages.size() - 1), {argument});
+    }
+    if (verb == "messages")
+        return Compare(prompter.messages, List(argument));
+    if (verb == "message-count")
+        return Compare({QString::number(prompter.messages.size())}, {argument});
+    if (verb == "while-message") {
+        const QString state = argument.section(' ', 0, 0);
+        const QList<QWidget*> controls = Controls(argument.section(' ', 1));
+        prompter.onMessage = [this, state, controls](const QString&) {
+            bool held = true;
+            for (QWidget* control : controls)
+                held = held && control->isEnabled() == (state == "enabled");
+            m_heldDuringMessage = held;
+        };
+        return {};
+    }
+    if (verb == "lines")
+        return Compare(m_window.Lines(), List(argument));
+    if (verb == "lines-grouped" || verb == "lines-in-order")
+        return Compare(m_window.Lines(),
+                       LinesFor(ServerOrder(*m_server, PathOf(argument)), verb == "lines-grouped"));
+    if (verb == "has-line" || verb == "no-line") {
+        for (const QString& line : List(argument)) {
+            if (HasLine(line) != (verb == "has-line"))
+                return verb + " " + line + " failed";
+        }
+        return {};
+    }
+    if (verb == "first-line")
+        return Expect(!m_window.Lines().isEmpty() && m_window.Lines().first() == argument,
+                      "the first line is not " + argument);
+    if (verb == "max-lines")
+        return Expect(m_window.Lines().size() <= argument.toInt(), "too many lines");
+    if (verb == "some-lines")
+        return Expect(!m_window.Lines().isEmpty(), "the list is empty");
+    if (verb == "remember-lines") {
+        m_remembered = m_window.Lines();
+        return {};
+    }
+    if (verb == "lines-unchanged")
+        return Compare(m_window.Lines(), m_remembered);
+    if (verb == "enabled" || verb == "disabled") {
+        for (QWidget* control : Controls(argument)) {
+            if (!control || control->isEnabled() != (verb == "enabled"))
+                return "not " + verb + ": " + argument;
+        }
+        return {};
+    }
+    if (verb == "selected") {
+        QStringList selected;
+        for (const QListWidgetItem* item : dlg.m_listFiles->selectedItems())
+            selected << item->text();
+        return Compare(selected, argument == "none" ? QStringList() : QStringList{argument});
+    }
+    if (verb == "released")
+        return Expect(m_window.ConnectionReleased(), "a connection member is left");
+    if (verb == "listed")
+        return Expect(dlg.ListedDirectory() == PathOf(argument), "another directory is listed");
+    if (verb == "choosers")
+        return Compare({QString::number(prompter.choosersShown)}, {argument});
+    if (verb == "suggested")
+        return Compare(prompter.suggestedNames.mid(prompter.suggestedNames.size() - 1), {argument});
+    if (verb == "mark") {
+        m_mark += Commands().size();
+        return {};
+    }
+    if (verb == "commands" || verb == "seen") {
+        const QString command = verb == "seen" ? argument : argument.section(' ', 0, -2);
+        const qsizetype count =
+            Commands()
+                .filter(QRegularExpression("^" + QRegularExpression::escape(command) + "( |$)"))
+                .size();
+        return verb == "seen" ? Expect(count > 0, "never sent: " + command)
+                              : Compare({QString::number(count)}, {argument.section(' ', -1)});
+    }
+    return "unknown verb " + verb;
+}
+
+class ScenariosTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void play_data();
+    void play();
+
+private:
+    QString m_file;
+    std::vector<Line> m_fixture;
+    std::vector<ScenarioText> m_scenarios;
+    std::unique_ptr<TestServer> m_server;
+};
+
+void ScenariosTest::initTestCase() {
+    m_file = QStringLiteral(TOLMI_SOURCE_DIR "/tests/scenarios/%1.txt")
+                 .arg(qEnvironmentVariable("TOLMI_SCENARIOS"));
+    QFile file(m_file);
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable("cannot read " + m_file));
+    int number = 0;
+    std::vector<ScenarioText> current;
+    bool seenTitle = false;
+    bool skipped = false;
+    auto flush = [&] {
+        m_scenarios.insert(m_scenarios.end(), current.begin(), current.end());
+        current.clear();
+    };
+    for (const QString& raw : QString::fromUtf8(file.readAll()).split('\n')) {
+        ++number;
+        QString text = raw.trimmed();
+        if (text.isEmpty() || text.startsWith('#'))
+            continue;
+        if (text.startsWith("== ")) {
+            flush();
+            seenTitle = true;
+            text = text.mid(3);
+            skipped = !RunsOn(TakeKinds(text, true));
+            if (!skipped)
+                current.push_back({text, QString(), {}});
+        } else if (text.startsWith("each ") && !current.empty()) {
+            const ScenarioText scenario = current.front();
+            current.clear();
+            for (const QString& row : text.mid(5).split(" ;; "))
+                current.push_back({scenario.title + " / " + row, row.trimmed(), {}});
+        } else if (!seenTitle) {
+            m_fixture.push_back({number, text});
+        } else {
+            for (ScenarioText& scenario : current)
+                scenario.steps.push_back({number, text});
+        }
+    }
+    flush();
+
+    m_server = std::make_unique<TestServer>(TestServerOptions{TestServer::KindFromEnvironment()});
+    QString error;
+    QVERIFY2(m_server->Start(error), qPrintable(error));
+}
+
+void ScenariosTest::play_data() {
+    QTest::addColumn<int>("index");
+    for (size_t i = 0; i < m_scenarios.size(); ++i)
+        QTest::newRow(qPrintable(m_scenarios[i].title)) << static_cast<int>(i);
+}
+
+void ScenariosTest::play() {
+    QFETCH(int, index);
+    const ScenarioText& text = m_scenarios[static_cast<size_t>(index)];
+    QTemporaryDir local;
+    Scenario scenario(*m_server, local);
+    std::vector<Line> steps = m_fixture;
+    steps.insert(steps.end(), text.steps.begin(), text.steps.end());
+    const QStringList parts = text.row.split(" = ");
+    for (Line step : steps) {
+        step.text.replace("$row", text.row);
+        for (qsizetype i = parts.size(); i > 0; --i)
+            step.text.replace("$" + QString::number(i), parts[i - 1].trimmed());
+        if (!RunsOn(TakeKinds(step.text, false)))
+            continue;
+        step.text = scenario.Substitute(step.text);
+        const QString verb = step.text.section(' ', 0, 0);
+        const QString error = scenario.Step(verb, step.text.section(' ', 1).trimmed());
+        QVERIFY2(error.isEmpty(), qPrintable(QStringLiteral("%1:%2: %3: %4")
+                                                 .arg(m_file)
+                                                 .arg(step.number)
+                                                 .arg(step.text, error)));
+    }
+}
+
+QTEST_MAIN(ScenariosTest)
+#include "tst_scenarios.moc"
