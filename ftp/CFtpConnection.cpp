@@ -97,6 +97,11 @@ bool IsUsablePath(const RemotePath& path) {
     return true;
 }
 
+// The server will not store under that name (550, 553).
+bool IsRefusedName(long response) {
+    return response == 550 || response == 553;
+}
+
 // A 5xx reply to MLSD: the server does not know the command.
 bool IsRefusedCommand(CURLcode code, long response) {
     return code != CURLE_OK && response >= 500 && response < 600;
@@ -197,8 +202,9 @@ bool CFtpConnection::PutFile(const QString& localPath, const QByteArray& remoteN
         // Stored, but the server renames nothing: store under the name itself.
         Remove(temporary);
         code = Store(*m_easy, FileUrl(remoteName), file.Get(), status.st_size, {});
-    } else if (code == CURLE_UPLOAD_FAILED) {
-        // The server refused the temporary name.
+    } else if (code == CURLE_UPLOAD_FAILED && IsRefusedName(m_easy->ResponseCode())) {
+        // The server refused the temporary name. Any other failure (no space, a broken data
+        // connection) would destroy the target the same way: the command fails instead.
         code = Store(*m_easy, FileUrl(remoteName), file.Get(), status.st_size, {});
     } else if (code != CURLE_OK) {
         Remove(temporary);

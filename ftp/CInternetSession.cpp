@@ -8,6 +8,11 @@
 
 #include <curl/curl.h>
 
+CInternetSession::CInternetSession(FtpTimeouts timeouts, TransferMonitor* monitor)
+    : m_timeouts(timeouts), m_monitor(monitor) {
+    CurlEasy::InitializeLibrary();
+}
+
 std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const QString& server,
                                                                    const QString& user,
                                                                    const QString& password,
@@ -21,6 +26,8 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const QString
 
     auto easy = std::make_unique<CurlEasy>(address->BaseUrl(), user.toUtf8(), password.toUtf8(),
                                            m_timeouts, m_monitor);
+    if (!easy->IsValid())
+        throw CInternetException(CURLE_FAILED_INIT);
     const CURLcode code = easy->Login();
     if (code != CURLE_OK)
         throw CInternetException(code);

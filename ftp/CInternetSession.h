@@ -14,8 +14,8 @@ public:
     static constexpr quint16 kDefaultFtpPort = 21;
 
     // `monitor`, when given, sees the progress of the connections' work and can cancel it.
-    explicit CInternetSession(FtpTimeouts timeouts = {}, TransferMonitor* monitor = nullptr)
-        : m_timeouts(timeouts), m_monitor(monitor) {}
+    // The first session starts the FTP library: make it on the main thread.
+    explicit CInternetSession(FtpTimeouts timeouts = {}, TransferMonitor* monitor = nullptr);
 
     // Logs in to `server` (which may carry its own port). An empty login name logs in as
     // anonymous. Throws CInternetException when no logged-in connection can be had; text

@@ -1,5 +1,8 @@
 #include "ftp/CurlEasy.h"
 
+#include <future>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -7,9 +10,14 @@ namespace {
 // Large buffers keep a fast loopback or LAN transfer from being bound by call overhead.
 constexpr long kTransferBufferBytes = 512 * 1024;
 
-bool IsActiveModeFailure(CURLcode code) {
+// How long a release waits for the server to answer QUIT before it cuts the connection: the
+// window waits for the release.
+constexpr std::chrono::milliseconds kQuitLimit(1500);
+
+// 425: the server took PORT but then could not connect back (NAT, a firewall).
+bool IsActiveModeFailure(CURLcode code, long response) {
     return code == CURLE_FTP_PORT_FAILED || code == CURLE_FTP_ACCEPT_FAILED ||
-           code == CURLE_FTP_ACCEPT_TIMEOUT;
+           code == CURLE_FTP_ACCEPT_TIMEOUT || (code != CURLE_OK && response == 425);
 }
 
 // libcurl takes these two in seconds.
@@ -34,18 +42,55 @@ struct CurlGlobal {
     ~CurlGlobal() { curl_global_cleanup(); }
 };
 
+int CloseSocket(void* control, curl_socket_t socket) {
+    static_cast<CurlEasy::ControlSocket*>(control)->Close(socket);
+    return 0;
+}
+
 } // namespace
+
+void CurlEasy::ControlSocket::Watch(curl_socket_t socket) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_socket = socket;
+}
+
+void CurlEasy::ControlSocket::Close(curl_socket_t socket) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (socket == m_socket)
+        m_socket = CURL_SOCKET_BAD;
+    ::close(socket);
+}
+
+void CurlEasy::ControlSocket::CutOff() {
+    // Under the lock the socket is still open: its number cannot belong to anything else yet.
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_socket != CURL_SOCKET_BAD)
+        ::shutdown(m_socket, SHUT_RDWR);
+}
+
+void CurlEasy::InitializeLibrary() {
+    static CurlGlobal global;
+}
 
 CurlEasy::CurlEasy(QByteArray baseUrl, QByteArray user, QByteArray password, FtpTimeouts timeouts,
                    TransferMonitor* monitor)
-    : m_baseUrl(std::move(baseUrl)), m_user(std::move(user)), m_password(std::move(password)),
-      m_timeouts(timeouts), m_monitor(monitor) {
-    static CurlGlobal global;
-    m_curl = curl_easy_init();
-}
+    : m_curl(curl_easy_init()), m_baseUrl(std::move(baseUrl)), m_user(std::move(user)),
+      m_password(std::move(password)), m_timeouts(timeouts), m_monitor(monitor) {}
 
 CurlEasy::~CurlEasy() {
-    curl_easy_cleanup(m_curl);
+    if (!m_curl)
+        return;
+    // Releasing sends QUIT and waits for the answer. A server that never answers is cut off
+    // after a short while instead of holding the caller up for the whole reply limit.
+    curl_socket_t control = CURL_SOCKET_BAD;
+    if (curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &control) != CURLE_OK)
+        control = CURL_SOCKET_BAD;
+    m_controlSocket.Watch(control);
+    CURL* curl = m_curl;
+    auto closing = std::async(std::launch::async, [curl] { curl_easy_cleanup(curl); });
+    if (closing.wait_for(kQuitLimit) == std::future_status::timeout)
+        m_controlSocket.CutOff();
+    closing.wait();
 }
 
 CURL* CurlEasy::Begin(const QByteArray& url) {
@@ -59,12 +104,17 @@ CURL* CurlEasy::Begin(const QByteArray& url) {
     curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 1L);
     // ".." is a real directory name here, not something to fold away.
     curl_easy_setopt(m_curl, CURLOPT_PATH_AS_IS, 1L);
+    // Only what the user typed: never a proxy named in the environment.
+    curl_easy_setopt(m_curl, CURLOPT_PROXY, "");
+    // Sockets close through the watch, so that a release can cut a silent server off safely.
+    curl_easy_setopt(m_curl, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
+    curl_easy_setopt(m_curl, CURLOPT_CLOSESOCKETDATA, &m_controlSocket);
     if (!m_user.isEmpty()) {
         // With no login name, curl logs in as anonymous.
         curl_easy_setopt(m_curl, CURLOPT_USERNAME, m_user.constData());
         curl_easy_setopt(m_curl, CURLOPT_PASSWORD, m_password.constData());
     }
-    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS, m_timeouts.connectMs);
+    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS, ConnectLimitMs(url));
     curl_easy_setopt(m_curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, WholeSeconds(m_timeouts.responseMs));
     curl_easy_setopt(m_curl, CURLOPT_ACCEPTTIMEOUT_MS, m_timeouts.acceptMs);
     curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -82,6 +132,15 @@ CURL* CurlEasy::Begin(const QByteArray& url) {
     return m_curl;
 }
 
+long CurlEasy::ConnectLimitMs(const QByteArray& url) const {
+    if (!m_loggedIn)
+        return m_timeouts.connectMs;
+    // libcurl counts a data connection's connect limit from the start of its request, so the
+    // replies before it (a CWD per path segment, EPSV, PASV) would eat into it: each of them
+    // is given its own reply limit on top. A URL has more slashes than such replies.
+    return m_timeouts.connectMs + m_timeouts.responseMs * url.count('/');
+}
+
 void CurlEasy::ApplyDataConnectionMode() {
     // Active mode on the control connection's own address; passive once that has failed.
     curl_easy_setopt(m_curl, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
@@ -94,13 +153,14 @@ CURLcode CurlEasy::Login() {
 
 CURLcode CurlEasy::Perform(const std::function<void()>& rewind) {
     CURLcode code = curl_easy_perform(m_curl);
-    if (!m_passive && IsActiveModeFailure(code)) {
+    if (!m_passive && IsActiveModeFailure(code, ResponseCode())) {
         m_passive = true;
         ApplyDataConnectionMode();
         if (rewind)
             rewind();
         code = curl_easy_perform(m_curl);
     }
+    m_loggedIn = m_loggedIn || code == CURLE_OK;
     return code;
 }
 

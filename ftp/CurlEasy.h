@@ -6,11 +6,16 @@
 #include <QByteArray>
 #include <curl/curl.h>
 #include <functional>
+#include <mutex>
 
 // The libcurl handle of one FTP connection, private to the FTP layer. It keeps the logged-in
 // control connection between requests, and sets on every request the options they all share.
 class CurlEasy {
 public:
+    // Starts libcurl for the whole program; call once on the main thread before any other
+    // thread uses it.
+    static void InitializeLibrary();
+
     // `monitor`, when given, sees the progress of every request and can cancel it.
     CurlEasy(QByteArray baseUrl, QByteArray user, QByteArray password, FtpTimeouts timeouts,
              TransferMonitor* monitor);
@@ -18,6 +23,8 @@ public:
     CurlEasy(const CurlEasy&) = delete;
     CurlEasy& operator=(const CurlEasy&) = delete;
 
+    // False when libcurl could not make a handle: nothing else may be called then.
+    [[nodiscard]] bool IsValid() const { return m_curl != nullptr; }
     const QByteArray& BaseUrl() const { return m_baseUrl; }
 
     // Starts a request on `url` with the shared options; the caller adds its own and performs.
@@ -35,8 +42,22 @@ public:
     [[nodiscard]] long ResponseCode() const;
     TransferMonitor* Monitor() const { return m_monitor; }
 
+    // The control connection's socket, which a release may have to cut off from another
+    // thread: libcurl closes its sockets through Close, so the number is never stale.
+    class ControlSocket {
+    public:
+        void Watch(curl_socket_t socket);
+        void Close(curl_socket_t socket);
+        void CutOff();
+
+    private:
+        std::mutex m_mutex;
+        curl_socket_t m_socket = CURL_SOCKET_BAD;
+    };
+
 private:
     void ApplyDataConnectionMode();
+    long ConnectLimitMs(const QByteArray& url) const;
 
     CURL* m_curl;
     QByteArray m_baseUrl;
@@ -45,4 +66,6 @@ private:
     FtpTimeouts m_timeouts;
     TransferMonitor* m_monitor;
     bool m_passive = false;
+    bool m_loggedIn = false;
+    ControlSocket m_controlSocket;
 };

@@ -5,6 +5,15 @@
 
 // What the thread doing FTP work reports, and how another thread stops it. Every field may
 // be read and written from either thread.
+//
+// The contract, in one place:
+// - The window owns the monitor and resets it when a command opens its connection; the
+//   session hands it to each connection, whose libcurl handle reports into it.
+// - Only a worker thread runs FTP work; it writes bytes and entries here and returns its
+//   result, which the window takes over on its own thread after the worker has ended.
+// - Cancel (the 取消 button, Escape, closing the window) may come from any thread: the
+//   running request fails within about a second, and the command fails as a failed login or
+//   transfer does. A cancelled command tidies up (partial files, temporary uploads) itself.
 class TransferMonitor {
 public:
     // A new command: nothing done, nothing cancelled.

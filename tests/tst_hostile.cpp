@@ -8,7 +8,11 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QtTest>
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <curl/curl.h>
 #include <sys/resource.h>
 
 namespace {
@@ -42,6 +46,13 @@ bool Lists(const QString& command) {
     return command == "connect" || command == "refresh" || command == "enter";
 }
 
+// libcurl's handles are made with calloc: this one fails on demand.
+std::atomic<bool> g_callocFails{false};
+
+void* SwitchableCalloc(size_t count, size_t size) {
+    return g_callocFails ? nullptr : std::calloc(count, size);
+}
+
 } // namespace
 
 class HostileTest : public QObject {
@@ -59,11 +70,18 @@ private slots:
     void badUserInputGetsClearOutcome();
     void localFileProblemsGetClearOutcome();
     void fullDiskLeavesNoPartialFile();
+    void refusedTemporaryStoreDecidesTheFallback_data();
+    void refusedTemporaryStoreDecidesTheFallback();
+    void unansweredQuitHoldsNothingUp();
+    void proxyVariablesAreIgnored_data();
+    void proxyVariablesAreIgnored();
+    void failedLibraryHandleFailsLikeALogin();
 
 private:
     // Prepares `window` for `command` on a good server (listing, selection), then points the
     // fields at `address` and runs the command; returns the seconds it took.
-    double Run(WindowDriver& window, const QString& command, const QString& address);
+    double Run(WindowDriver& window, const QString& command, const QString& address,
+               long connectMs);
 
     std::unique_ptr<TestServer> m_good;
     std::unique_ptr<QTemporaryDir> m_local;
@@ -72,6 +90,10 @@ private:
 };
 
 void HostileTest::initTestCase() {
+    // Before anything else in this process starts libcurl.
+    QCOMPARE(curl_global_init_mem(CURL_GLOBAL_DEFAULT, std::malloc, std::free, std::realloc, strdup,
+                                  SwitchableCalloc),
+             CURLE_OK);
     m_good = std::make_unique<TestServer>();
     m_good->WriteFile("a.txt", "good a");
     m_good->MakeDirectory("docs");
@@ -88,12 +110,11 @@ void HostileTest::init() {
     source.write(QByteArray(300 * 1024, 'u'));
 }
 
-double HostileTest::Run(WindowDriver& window, const QString& command, const QString& address) {
+double HostileTest::Run(WindowDriver& window, const QString& command, const QString& address,
+                        long connectMs) {
     FtpTimeouts timeouts;
     timeouts.responseMs = timeouts.stallMs = timeouts.acceptMs = 1000;
-    // Every server here is on loopback: connecting never takes long, but a sanitizer build
-    // can be slow enough to miss a one-second limit on a data connection.
-    timeouts.connectMs = 3000;
+    timeouts.connectMs = connectMs;
     window.dlg.SetFtpTimeouts(timeouts);
     window.LogInTo(*m_good);
     window.Click(window.dlg.m_btnConnect);
@@ -128,6 +149,7 @@ void HostileTest::commandSurvivesScenario_data() {
     QTest::addColumn<bool>("transferWorks");
     QTest::addColumn<int>("minLines"); // for listing commands, when the login works
     QTest::addColumn<int>("maxLines");
+    QTest::addColumn<int>("connectMs");
 
     struct Scenario {
         const char* name;
@@ -135,20 +157,32 @@ void HostileTest::commandSurvivesScenario_data() {
         bool transferWorks;
         int minLines;
         int maxLines;
+        // Every server here is on loopback: connecting never takes long, but a sanitizer
+        // build can be slow enough to miss a one-second limit.
+        int connectMs = 3000;
     };
     const Scenario scenarios[] = {
-        {"no_greeting", false, false, 0, 0},       {"no_user_reply", false, false, 0, 0},
-        {"all_5xx", false, false, 0, 0},           {"close_mid_login", false, false, 0, 0},
-        {"garbage_replies", false, false, 0, 0},   {"endless_multiline", false, false, 0, 0},
-        {"close_mid_listing", true, true, 0, 2},   {"close_mid_transfer", true, false, 3, 3},
-        {"no_data_connection", true, false, 0, 0}, {"stall_data", true, false, 0, 1},
-        {"no_final_reply", true, false, 0, 3},     {"pasv_elsewhere", true, true, 3, 3},
+        {"no_greeting", false, false, 0, 0},
+        {"no_user_reply", false, false, 0, 0},
+        {"all_5xx", false, false, 0, 0},
+        {"close_mid_login", false, false, 0, 0},
+        {"garbage_replies", false, false, 0, 0},
+        {"endless_multiline", false, false, 0, 0},
+        {"close_mid_listing", true, true, 0, 2},
+        {"close_mid_transfer", true, false, 3, 3},
+        {"no_data_connection", true, false, 0, 0},
+        {"stall_data", true, false, 0, 1},
+        {"no_final_reply", true, false, 0, 3},
+        {"pasv_elsewhere", true, true, 3, 3},
+        {"late_425", true, true, 3, 3},
+        {"late_425_no_mlsd", true, true, 3, 3},
+        {"slow_passive", true, true, 3, 3, 1000},
     };
     for (const Scenario& s : scenarios) {
         for (const QString& command : kCommands) {
             QTest::addRow("%s %s", s.name, qPrintable(command))
                 << QString(s.name) << command << s.loginWorks << s.transferWorks << s.minLines
-                << s.maxLines;
+                << s.maxLines << s.connectMs;
         }
     }
 }
@@ -160,12 +194,13 @@ void HostileTest::commandSurvivesScenario() {
     QFETCH(bool, transferWorks);
     QFETCH(int, minLines);
     QFETCH(int, maxLines);
+    QFETCH(int, connectMs);
 
     HostileServer server(scenario, "good");
     QString error;
     QVERIFY2(server.Start(error), qPrintable(error));
     WindowDriver window;
-    const double seconds = Run(window, command, server.Address());
+    const double seconds = Run(window, command, server.Address(), connectMs);
     QVERIFY2(seconds < 12, qPrintable(QString("took %1 s").arg(seconds)));
 
     // The first message is the good server's Connect.
@@ -361,6 +396,75 @@ void HostileTest::fullDiskLeavesNoPartialFile() {
 
     QCOMPARE(window.prompter->messages.last(), QString("下载失败!"));
     QVERIFY(!QFile::exists(m_target));
+}
+
+void HostileTest::refusedTemporaryStoreDecidesTheFallback_data() {
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<bool>("storesDirectly");
+    for (const char* refused : {"550", "553"})
+        QTest::newRow(refused) << refused << true;
+    for (const char* failed : {"452", "552", "425", "426"})
+        QTest::newRow(failed) << failed << false;
+}
+
+void HostileTest::refusedTemporaryStoreDecidesTheFallback() {
+    QFETCH(QString, reply);
+    QFETCH(bool, storesDirectly);
+    HostileServer server("stor_temp_" + reply, "good");
+    QString error;
+    QVERIFY2(server.Start(error), qPrintable(error));
+    WindowDriver window;
+    window.Type(server.Address(), "u", "p");
+    window.prompter->openAnswers << m_source;
+    window.dlg.OnUpload();
+    // Only a refused name is worth a store onto the target itself; other failures would
+    // destroy it the same way.
+    QCOMPARE(window.prompter->messages.last(), storesDirectly ? "上传成功！" : "上传失败！");
+    QCOMPARE(server.Commands().contains("STOR upload.txt"), storesDirectly);
+}
+
+void HostileTest::unansweredQuitHoldsNothingUp() {
+    HostileServer server("no_quit_reply", "good");
+    QString error;
+    QVERIFY2(server.Start(error), qPrintable(error));
+    WindowDriver window; // the real limits
+    window.Type(server.Address(), "u", "p");
+    QElapsedTimer timer;
+    timer.start();
+    window.dlg.OnConnect();
+    QVERIFY2(timer.elapsed() < 4000, qPrintable(QString("took %1 ms").arg(timer.elapsed())));
+    QCOMPARE(window.Lines().size(), 3);
+    QVERIFY(server.Commands().contains("QUIT"));
+    QVERIFY(window.ConnectionReleased());
+}
+
+void HostileTest::proxyVariablesAreIgnored_data() {
+    QTest::addColumn<QByteArray>("variable");
+    for (const char* variable : {"ftp_proxy", "all_proxy", "http_proxy"})
+        QTest::newRow(variable) << QByteArray(variable);
+}
+
+void HostileTest::proxyVariablesAreIgnored() {
+    QFETCH(QByteArray, variable);
+    WindowDriver window;
+    window.LogInTo(*m_good);
+    qputenv(variable, "http://127.0.0.1:9"); // nothing listens there
+    window.dlg.OnConnect();
+    qunsetenv(variable);
+    QCOMPARE(window.prompter->messages.last(), "连接成功！" + m_good->Address());
+    QVERIFY(window.Lines().contains("a.txt"));
+}
+
+void HostileTest::failedLibraryHandleFailsLikeALogin() {
+    WindowDriver window;
+    window.LogInTo(*m_good);
+    g_callocFails = true;
+    window.dlg.OnConnect();
+    g_callocFails = false;
+    QCOMPARE(window.prompter->messages.last(), QString("无法连接！"));
+    QVERIFY(window.ConnectionReleased());
+    window.dlg.OnConnect();
+    QCOMPARE(window.prompter->messages.last(), "连接成功！" + m_good->Address());
 }
 
 QTEST_MAIN(HostileTest)

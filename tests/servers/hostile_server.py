@@ -8,6 +8,8 @@ import time
 
 CONTENT = b"content of a file\n"
 GOOD_LISTING = [b"type=dir; docs", b"type=file;size=18; a.txt", b"type=file;size=18; b.txt"]
+# Most of the one-second connect limit the tests set.
+SLOW_REPLY_SECONDS = 0.7
 
 
 def hostile_listing(kind):
@@ -24,6 +26,12 @@ def hostile_listing(kind):
     if kind == "many":
         return [b"type=file; entry-%06d" % i for i in range(200000)]
     return GOOD_LISTING
+
+
+def as_list_line(mlsd_line):
+    facts, _, name = mlsd_line.partition(b"; ")
+    kind = b"d" if b"type=dir" in facts else b"-"
+    return kind + b"rw-r--r--   1 u g %8d Dec 06 18:10 " % len(CONTENT) + name
 
 
 class Session:
@@ -101,8 +109,10 @@ class Session:
             return
         self.send("226 Transfer complete")
 
-    def listing(self):
+    def listing(self, command):
         lines = hostile_listing(self.args.listing)
+        if command == b"LIST":
+            lines = [as_list_line(line) for line in lines]
         if self.scenario == "close_mid_listing":
             self.send("150 Here comes the listing")
             data = self.open_data()
@@ -147,7 +157,20 @@ class Session:
             self.handle(command, argument)
 
     def handle(self, command, argument):
-        if command == b"USER":
+        s = self.scenario
+        if s == "slow_passive" and command in (b"EPSV", b"PASV"):
+            time.sleep(SLOW_REPLY_SECONDS)
+        if s == "late_425_no_mlsd" and command == b"MLSD":
+            self.send("500 Unknown command")
+        elif s.startswith("late_425") and self.data_target is not None and command in (
+                b"LIST", b"MLSD", b"RETR", b"STOR"):
+            # Took PORT, but cannot connect back.
+            self.send("425 Cannot open data connection")
+        elif s.startswith("stor_temp_") and command == b"STOR" and argument.startswith(b".tolmi-"):
+            self.send(s[len("stor_temp_"):] + " Not stored")
+        elif s == "no_quit_reply" and command == b"QUIT":
+            self.hang()
+        elif command == b"USER":
             self.send("331 Password required")
         elif command == b"PASS":
             self.send("230 Logged in")
@@ -157,7 +180,7 @@ class Session:
             self.send("250 Ok" if b"\r" not in argument else "550 No")
         elif command == b"TYPE":
             self.send("200 Type set")
-        elif command in (b"EPRT", b"PORT") and self.scenario != "pasv_elsewhere":
+        elif command in (b"EPRT", b"PORT") and s not in ("pasv_elsewhere", "slow_passive"):
             if command == b"EPRT":
                 parts = argument.decode().split(argument.decode()[0])
                 self.data_target = (parts[2], int(parts[3]))
@@ -168,7 +191,7 @@ class Session:
             self.send("200 Ok")
         elif command in (b"EPRT", b"PORT"):
             self.send("500 Active mode refused")
-        elif command == b"EPSV" and self.scenario == "pasv_elsewhere":
+        elif command == b"EPSV" and s in ("pasv_elsewhere", "slow_passive"):
             self.send("500 Use PASV")
         elif command in (b"EPSV", b"PASV"):
             self.passive = socket.socket()
@@ -184,7 +207,7 @@ class Session:
         elif command == b"SIZE":
             self.send("213 %d" % len(CONTENT))
         elif command in (b"MLSD", b"LIST"):
-            self.listing()
+            self.listing(command)
         elif command == b"RETR":
             self.send_data(CONTENT)
         elif command == b"STOR":
