@@ -97,6 +97,8 @@ private slots:
     void quickCommandsShowNoProgressWindow();
     void uploadReplacesOnlyWhenComplete();
     void refusedRenameFallsBackToDirectStore();
+    void closingTheWindowCancelsAndEnds_data();
+    void closingTheWindowCancelsAndEnds();
 
 private:
     void ExpectNextCommandWorks(WindowDriver& window);
@@ -316,6 +318,57 @@ void ProgressTest::refusedRenameFallsBackToDirectStore() {
     QStringList commands;
     UploadOverExisting(options, commands);
     QVERIFY(commands.contains("STOR report.txt"));
+}
+
+void ProgressTest::closingTheWindowCancelsAndEnds_data() {
+    QTest::addColumn<QString>("phase");
+    QTest::addColumn<QString>("closing");
+    for (const char* phase : {"login", "listing", "download"}) {
+        for (const char* closing : {"close box", "Escape", "close box under progress"})
+            QTest::addRow("%s, %s", phase, closing) << phase << closing;
+    }
+}
+
+void ProgressTest::closingTheWindowCancelsAndEnds() {
+    QFETCH(QString, phase);
+    QFETCH(QString, closing);
+    HostileServer silent("no_greeting", "good");
+    QString error;
+    QVERIFY2(silent.Start(error), qPrintable(error));
+    WindowDriver window;
+    window.LogInTo(*m_slow);
+    window.Click(window.dlg.m_btnConnect);
+    const QString target = m_local->filePath("big.bin");
+    window.prompter->saveAnswers << target;
+    window.ClickLine("big.bin");
+    if (phase == "login")
+        window.Type(silent.Address(), "u", "p");
+    const int shown = window.prompter->messages.size();
+
+    QElapsedTimer sinceClosing;
+    auto close = [&] {
+        sinceClosing.start();
+        if (closing == "Escape")
+            QTest::keyClick(&window.dlg, Qt::Key_Escape);
+        else
+            window.dlg.close(); // as the close box and the desktop's logout do
+    };
+    if (closing.endsWith("progress"))
+        AnswerNextModal([&](QWidget*) { close(); });
+    else
+        QTimer::singleShot(200, &window.dlg, close);
+    if (phase == "listing")
+        window.DoubleClickLine("[many]");
+    else
+        window.Click(phase == "login" ? window.dlg.m_btnConnect : window.dlg.m_btnDownload);
+
+    QVERIFY(sinceClosing.isValid());
+    QVERIFY2(sinceClosing.elapsed() < 2500, qPrintable(QString::number(sinceClosing.elapsed())));
+    QVERIFY(!window.dlg.isVisible());
+    QCOMPARE(window.dlg.result(), int(QDialog::Rejected));
+    QCOMPARE(window.prompter->messages.size(), shown); // nothing more to read
+    QVERIFY(!QFile::exists(target));
+    QVERIFY(window.ConnectionReleased());
 }
 
 QTEST_MAIN(ProgressTest)

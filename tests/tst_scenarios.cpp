@@ -274,6 +274,11 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
         return {};
     }
     if (verb == "key") {
+        // Enter goes to whatever has the focus; the arrows to the list.
+        if (argument == "enter") {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            return {};
+        }
         dlg.m_listFiles->setFocus();
         QTest::keyClick(dlg.m_listFiles, argument == "down" ? Qt::Key_Down : Qt::Key_Up);
         return {};

@@ -2,7 +2,6 @@
 
 #include "ftp/CInternetException.h"
 #include "ftp/RemoteName.h"
-#include "ui/BackgroundWork.h"
 
 // Every command logs in afresh and releases everything before it returns: no connection and
 // no remote state outlive a command.
@@ -10,20 +9,22 @@
 void CtolmiDlg::OpenConnection() {
     m_pConnection.reset();
     m_monitor.Reset();
+    // A window closed while the command asked something cancels what follows, too.
+    if (m_bCloseRequested)
+        m_monitor.Cancel();
     m_pSession = std::make_unique<CInternetSession>(m_ftpTimeouts, &m_monitor);
-    RunInBackground(ProgressActivity::Connecting, m_strServer, [this] {
-        try {
-            m_pConnection = m_pSession->GetFtpConnection(m_strServer, m_strUser, m_strPassword);
-        } catch (const CInternetException&) {
-            // The command reports the failure in its own words.
-            m_pConnection.reset();
-        }
-    });
-}
-
-void CtolmiDlg::RunInBackground(ProgressActivity activity, const QString& subject,
-                                const std::function<void()>& work) {
-    ::RunInBackground(this, m_monitor, activity, subject, work);
+    // The worker gets copies of the fields: the window's members stay the window's.
+    m_pConnection = RunInBackground<std::unique_ptr<CFtpConnection>>(
+        ProgressActivity::Connecting, m_strServer,
+        [session = m_pSession.get(), server = m_strServer, user = m_strUser,
+         password = m_strPassword]() -> std::unique_ptr<CFtpConnection> {
+            try {
+                return session->GetFtpConnection(server, user, password);
+            } catch (const CInternetException&) {
+                // The command reports the failure in its own words.
+                return nullptr;
+            }
+        });
 }
 
 bool CtolmiDlg::EnterDirectory(const RemotePath& directory) {
@@ -32,10 +33,10 @@ bool CtolmiDlg::EnterDirectory(const RemotePath& directory) {
     QByteArray path;
     for (const QByteArray& segment : directory.Segments())
         path += "/" + segment;
-    bool entered = false;
-    RunInBackground(ProgressActivity::OpeningDirectory, RemoteName::Display(path),
-                    [&] { entered = m_pConnection->SetCurrentDirectory(directory); });
-    return entered;
+    return RunInBackground<bool>(ProgressActivity::OpeningDirectory, RemoteName::Display(path),
+                                 [connection = m_pConnection.get(), directory] {
+                                     return connection->SetCurrentDirectory(directory);
+                                 });
 }
 
 void CtolmiDlg::ReleaseConnection() {

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScopedValueRollback>
 
 CtolmiDlg::CtolmiDlg(QWidget* pParent)
     : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -28,13 +29,39 @@ CtolmiDlg::CtolmiDlg(QWidget* pParent)
 CtolmiDlg::~CtolmiDlg() = default;
 
 void CtolmiDlg::BuildRoutingTable() {
-    connect(m_btnConnect, &QPushButton::clicked, this, &CtolmiDlg::OnConnect);
-    connect(m_btnDownload, &QPushButton::clicked, this, &CtolmiDlg::OnDownload);
-    connect(m_btnUpload, &QPushButton::clicked, this, &CtolmiDlg::OnUpload);
-    connect(m_listFiles, &QListWidget::itemSelectionChanged, this, &CtolmiDlg::OnFileListSelChange);
-    connect(m_btnExit, &QPushButton::clicked, this, &CtolmiDlg::OnExit);
-    connect(m_btnRefresh, &QPushButton::clicked, this, &CtolmiDlg::OnRefresh);
-    connect(m_listFiles, &QListWidget::itemDoubleClicked, this, &CtolmiDlg::OnFileListDblClk);
+    Route(m_btnConnect, &QPushButton::clicked, &CtolmiDlg::OnConnect);
+    Route(m_btnDownload, &QPushButton::clicked, &CtolmiDlg::OnDownload);
+    Route(m_btnUpload, &QPushButton::clicked, &CtolmiDlg::OnUpload);
+    // Every click on a line, the selected one too, and every move with the keys.
+    Route(m_listFiles, &QListWidget::itemClicked, &CtolmiDlg::OnFileListSelChange);
+    Route(m_listFiles, &QListWidget::currentRowChanged, &CtolmiDlg::OnFileListSelChange);
+    Route(m_btnExit, &QPushButton::clicked, &CtolmiDlg::OnExit);
+    Route(m_btnRefresh, &QPushButton::clicked, &CtolmiDlg::OnRefresh);
+    Route(m_listFiles, &QListWidget::itemDoubleClicked, &CtolmiDlg::OnFileListDblClk);
+}
+
+template <typename Sender, typename Signal>
+void CtolmiDlg::Route(Sender* sender, Signal signal, void (CtolmiDlg::*handler)()) {
+    connect(sender, signal, this, [this, handler] { RunHandler(handler); });
+}
+
+void CtolmiDlg::RunHandler(void (CtolmiDlg::*handler)()) {
+    {
+        const QScopedValueRollback<bool> running(m_bInCommand, true);
+        (this->*handler)();
+    }
+    if (m_bCloseRequested && !m_bInCommand)
+        QDialog::reject();
+}
+
+void CtolmiDlg::reject() {
+    if (!m_bInCommand) {
+        QDialog::reject();
+        return;
+    }
+    // As 取消 does; nothing more is shown, and the window goes when the command has ended.
+    m_monitor.Cancel();
+    m_bCloseRequested = true;
 }
 
 template <typename Control> void CtolmiDlg::DDX_Control(int id, Control*& member) {
@@ -90,7 +117,8 @@ void CtolmiDlg::OnExit() {
 }
 
 void CtolmiDlg::MessageBox(const QString& text) {
-    m_prompter->ShowMessage(this, text);
+    if (!m_bCloseRequested)
+        m_prompter->ShowMessage(this, text);
 }
 
 void CtolmiDlg::SetPrompter(std::unique_ptr<Prompter> prompter) {
@@ -98,7 +126,14 @@ void CtolmiDlg::SetPrompter(std::unique_ptr<Prompter> prompter) {
 }
 
 void CtolmiDlg::SetLoginControlsEnabled(bool enabled) {
-    m_editServer->setEnabled(enabled);
-    m_editUser->setEnabled(enabled);
-    m_editPassword->setEnabled(enabled);
+    for (QWidget* edit : {m_editServer, m_editUser, m_editPassword})
+        SetControlEnabled(edit, enabled);
+}
+
+void CtolmiDlg::SetControlEnabled(QWidget* control, bool enabled) {
+    // A control disabled with the focus would pass it on to the next one, 退出 among them,
+    // where Enter ends the program. The list takes it instead: there Enter runs Connect.
+    if (!enabled && control->hasFocus())
+        m_listFiles->setFocus();
+    control->setEnabled(enabled);
 }

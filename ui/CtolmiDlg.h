@@ -96,8 +96,16 @@ private:
     void DDX_Text(bool bSaveAndValidate, int id, QString& member);
     bool OnInitDialog();
     void BuildRoutingTable();
+    // Sends `signal` of `sender` to `handler`, run as a command of the window.
+    template <typename Sender, typename Signal>
+    void Route(Sender* sender, Signal signal, void (CtolmiDlg::*handler)());
+    void RunHandler(void (CtolmiDlg::*handler)());
+    // Escape, the close box and the desktop: during a command they cancel it, and the window
+    // closes once it has ended.
+    void reject() override;
     void MessageBox(const QString& text);
     void SetLoginControlsEnabled(bool enabled);
+    void SetControlEnabled(QWidget* control, bool enabled);
 
     ListLine CurrentFinderLine() const;
     // Hands every entry the finder has left to `visit`, in the server's order.
@@ -116,9 +124,12 @@ private:
     void RunListingCommand(const ListingCommand& command, const RemotePath& directory);
 
     // Runs one blocking step of the command off the window's thread, with progress and
-    // Cancel when it takes long.
-    void RunInBackground(ProgressActivity activity, const QString& subject,
-                         const std::function<void()>& work);
+    // Cancel when it takes long; the step's result comes back to the window's thread.
+    template <typename T>
+    T RunInBackground(ProgressActivity activity, const QString& subject,
+                      const std::function<T()>& work) {
+        return ::RunInBackground<T>(this, m_monitor, activity, subject, work);
+    }
     // Makes `directory` current on the command's connection; the login directory already is.
     bool EnterDirectory(const RemotePath& directory);
     // Logs in, enters the listed directory and runs `transfer` there; false on any failure.
@@ -130,4 +141,6 @@ private:
     FtpTimeouts m_ftpTimeouts;
     RemotePath m_listedDirectory;
     TransferMonitor m_monitor;
+    bool m_bInCommand = false;
+    bool m_bCloseRequested = false;
 };

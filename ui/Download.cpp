@@ -40,13 +40,13 @@ void CtolmiDlg::OnDownload() {
     }
     SetLoginControlsEnabled(true);
     m_btnConnect->setEnabled(true);
-    m_btnDownload->setEnabled(false);
+    SetControlEnabled(m_btnDownload, false);
 }
 
 bool CtolmiDlg::DownloadFile(QByteArray remoteName, QString strLocalPath, qint64 expectedSize) {
     return TransferInListedDirectory(ProgressActivity::Downloading, RemoteName::Display(remoteName),
-                                     [&](CFtpConnection& connection) {
-                                         m_monitor.SetExpectedTotal(expectedSize);
+                                     [&, monitor = &m_monitor](CFtpConnection& connection) {
+                                         monitor->SetExpectedTotal(expectedSize);
                                          return connection.GetFile(remoteName, strLocalPath);
                                      });
 }

@@ -20,8 +20,8 @@ void CtolmiDlg::ClearFileList() {
 
 void CtolmiDlg::OpenFinder() {
     m_pFinder = std::make_unique<CFtpFileFind>(m_pConnection.get());
-    RunInBackground(ProgressActivity::Listing, QString(),
-                    [this] { m_bWorking = m_pFinder->FindFile(); });
+    m_bWorking = RunInBackground<bool>(ProgressActivity::Listing, QString(),
+                                       [finder = m_pFinder.get()] { return finder->FindFile(); });
     if (!m_bWorking) {
         m_pFinder->Close();
         m_pFinder.reset();

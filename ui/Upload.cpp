@@ -9,7 +9,7 @@
 void CtolmiDlg::OnUpload() {
     UpdateData(true);
     SetLoginControlsEnabled(false);
-    m_btnConnect->setEnabled(false);
+    SetControlEnabled(m_btnConnect, false);
     const QString localPath = m_prompter->ChooseFileToOpen(this);
     if (!localPath.isEmpty()) {
         const QString remoteName = QFileInfo(localPath).fileName();
@@ -26,8 +26,12 @@ bool CtolmiDlg::TransferInListedDirectory(ProgressActivity activity, const QStri
                                           const std::function<bool(CFtpConnection&)>& transfer) {
     OpenConnection();
     bool done = false;
-    if (m_pConnection && EnterDirectory(m_listedDirectory))
-        RunInBackground(activity, subject, [&] { done = transfer(*m_pConnection); });
+    if (m_pConnection && EnterDirectory(m_listedDirectory)) {
+        done =
+            RunInBackground<bool>(activity, subject, [&transfer, connection = m_pConnection.get()] {
+                return transfer(*connection);
+            });
+    }
     ReleaseConnection();
     return done;
 }
