@@ -9,6 +9,13 @@
 
 CtolmiApp theApp;
 
+char* CtolmiApp::ProgramName(int argc, char* argv[]) {
+    static char defaultName[] = "tolmi";
+    if (argc < 1 || argv == nullptr || argv[0] == nullptr || argv[0][0] == '\0')
+        return defaultName;
+    return argv[0];
+}
+
 bool CtolmiApp::InitInstance() {
     // Restart manager, control container, shell manager and the common-controls request have
     // no counterpart on a Linux desktop: Qt's own set-up stands in for them.

@@ -11,6 +11,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +47,7 @@ private slots:
     void messageBoxesAreTitledWithTheProgramName();
     void startUpWritesNoSettings();
     void programIgnoresItsArguments();
+    void startsWithAnEmptyArgumentVector();
 };
 
 void WindowTest::opensWithTemplateTextsAndStates() {
@@ -230,6 +235,26 @@ void WindowTest::programIgnoresItsArguments() {
     QVERIFY2(!program.waitForFinished(1500), program.readAllStandardError().constData());
     program.kill();
     program.waitForFinished();
+}
+
+void WindowTest::startsWithAnEmptyArgumentVector() {
+    char* none[] = {nullptr};
+    QCOMPARE(CtolmiApp::ProgramName(0, none), "tolmi");
+    char named[] = "/opt/x/ftp-client";
+    char* given[] = {named, nullptr};
+    QCOMPARE(CtolmiApp::ProgramName(1, given), named);
+
+    // The real program, started with argc 0, comes up and stays up.
+    pid_t pid = 0;
+    QCOMPARE(posix_spawn(&pid, TOLMI_BINARY, nullptr, nullptr, none, environ), 0);
+    QTest::qWait(1500);
+    int status = 0;
+    const pid_t ended = waitpid(pid, &status, WNOHANG);
+    if (ended == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    QVERIFY2(ended == 0, qPrintable(QString("ended with status %1").arg(status)));
 }
 
 QTEST_MAIN(WindowTest)
