@@ -34,7 +34,7 @@ void CtolmiDlg::BuildRoutingTable() {
     Route(m_btnUpload, &QPushButton::clicked, &CtolmiDlg::OnUpload);
     // Every click on a line, the selected one too, and every move with the keys.
     Route(m_listFiles, &QListWidget::itemClicked, &CtolmiDlg::OnFileListSelChange);
-    Route(m_listFiles, &QListWidget::currentRowChanged, &CtolmiDlg::OnFileListSelChange);
+    Route(m_listFiles, &QListWidget::itemSelectionChanged, &CtolmiDlg::OnFileListSelChange);
     Route(m_btnExit, &QPushButton::clicked, &CtolmiDlg::OnExit);
     Route(m_btnRefresh, &QPushButton::clicked, &CtolmiDlg::OnRefresh);
     Route(m_listFiles, &QListWidget::itemDoubleClicked, &CtolmiDlg::OnFileListDblClk);
