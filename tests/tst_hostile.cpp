@@ -440,7 +440,7 @@ void HostileTest::unansweredQuitHoldsNothingUp() {
 
 void HostileTest::proxyVariablesAreIgnored_data() {
     QTest::addColumn<QByteArray>("variable");
-    for (const char* variable : {"ftp_proxy", "all_proxy", "http_proxy"})
+    for (const char* variable : {"ftp_proxy", "all_proxy", "ALL_PROXY", "FTP_PROXY"})
         QTest::newRow(variable) << QByteArray(variable);
 }
 
