@@ -70,11 +70,7 @@ private slots:
     void badUserInputGetsClearOutcome();
     void localFileProblemsGetClearOutcome();
     void fullDiskLeavesNoPartialFile();
-    void refusedTemporaryStoreDecidesTheFallback_data();
-    void refusedTemporaryStoreDecidesTheFallback();
     void unansweredQuitHoldsNothingUp();
-    void proxyVariablesAreIgnored_data();
-    void proxyVariablesAreIgnored();
     void failedLibraryHandleFailsLikeALogin();
 
 private:
@@ -398,31 +394,6 @@ void HostileTest::fullDiskLeavesNoPartialFile() {
     QVERIFY(!QFile::exists(m_target));
 }
 
-void HostileTest::refusedTemporaryStoreDecidesTheFallback_data() {
-    QTest::addColumn<QString>("reply");
-    QTest::addColumn<bool>("storesDirectly");
-    for (const char* refused : {"550", "553"})
-        QTest::newRow(refused) << refused << true;
-    for (const char* failed : {"452", "552", "425", "426"})
-        QTest::newRow(failed) << failed << false;
-}
-
-void HostileTest::refusedTemporaryStoreDecidesTheFallback() {
-    QFETCH(QString, reply);
-    QFETCH(bool, storesDirectly);
-    HostileServer server("stor_temp_" + reply, "good");
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
-    WindowDriver window;
-    window.Type(server.Address(), "u", "p");
-    window.prompter->openAnswers << m_source;
-    window.dlg.OnUpload();
-    // Only a refused name is worth a store onto the target itself; other failures would
-    // destroy it the same way.
-    QCOMPARE(window.prompter->messages.last(), storesDirectly ? "上传成功！" : "上传失败！");
-    QCOMPARE(server.Commands().contains("STOR upload.txt"), storesDirectly);
-}
-
 void HostileTest::unansweredQuitHoldsNothingUp() {
     HostileServer server("no_quit_reply", "good");
     QString error;
@@ -436,23 +407,6 @@ void HostileTest::unansweredQuitHoldsNothingUp() {
     QCOMPARE(window.Lines().size(), 3);
     QVERIFY(server.Commands().contains("QUIT"));
     QVERIFY(window.ConnectionReleased());
-}
-
-void HostileTest::proxyVariablesAreIgnored_data() {
-    QTest::addColumn<QByteArray>("variable");
-    for (const char* variable : {"ftp_proxy", "all_proxy", "ALL_PROXY", "FTP_PROXY"})
-        QTest::newRow(variable) << QByteArray(variable);
-}
-
-void HostileTest::proxyVariablesAreIgnored() {
-    QFETCH(QByteArray, variable);
-    WindowDriver window;
-    window.LogInTo(*m_good);
-    qputenv(variable, "http://127.0.0.1:9"); // nothing listens there
-    window.dlg.OnConnect();
-    qunsetenv(variable);
-    QCOMPARE(window.prompter->messages.last(), "连接成功！" + m_good->Address());
-    QVERIFY(window.Lines().contains("a.txt"));
 }
 
 void HostileTest::failedLibraryHandleFailsLikeALogin() {

@@ -324,7 +324,7 @@ void ProgressTest::closingTheWindowCancelsAndEnds_data() {
     QTest::addColumn<QString>("phase");
     QTest::addColumn<QString>("closing");
     for (const char* phase : {"login", "listing", "download"}) {
-        for (const char* closing : {"close box", "Escape", "close box under progress"})
+        for (const char* closing : {"close", "Escape", "close under progress"})
             QTest::addRow("%s, %s", phase, closing) << phase << closing;
     }
 }
@@ -351,7 +351,7 @@ void ProgressTest::closingTheWindowCancelsAndEnds() {
         if (closing == "Escape")
             QTest::keyClick(&window.dlg, Qt::Key_Escape);
         else
-            window.dlg.close(); // as the close box and the desktop's logout do
+            window.dlg.close(); // as the close box does, and the desktop at logout
     };
     if (closing.endsWith("progress"))
         AnswerNextModal([&](QWidget*) { close(); });

@@ -130,6 +130,8 @@ private:
                       "got " + actual.join(" | ") + ", want " + expected.join(" | "));
     }
     QPushButton* Button(const QString& name) const;
+    // Makes the scripted server playing `scenario` the current server.
+    QString UseHostile(const QString& scenario, const QString& listing);
     QList<QWidget*> Controls(const QString& names) const;
     QString Address() const { return m_hostile ? m_hostile->Address() : m_server->Address(); }
     QStringList Commands() const {
@@ -156,6 +158,13 @@ QString Scenario::Substitute(QString text) const {
         .replace("$user", m_hostile ? "u" : m_server->User())
         .replace("$password", m_hostile ? "p" : m_server->Password())
         .replace("$closed", QStringLiteral("127.0.0.1:%1").arg(FreeLoopbackPort()));
+}
+
+QString Scenario::UseHostile(const QString& scenario, const QString& listing) {
+    m_mark = 0;
+    m_hostile = std::make_unique<HostileServer>(scenario, listing);
+    QString error;
+    return Expect(m_hostile->Start(error), error);
 }
 
 QPushButton* Scenario::Button(const QString& name) const {
@@ -234,10 +243,14 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
                     .toUtf8() +
                 "\r\n");
         listing.close();
-        m_mark = 0;
-        m_hostile = std::make_unique<HostileServer>("well_behaved", "file:" + listing.fileName());
-        QString error;
-        return Expect(m_hostile->Start(error), error);
+        return UseHostile("well_behaved", "file:" + listing.fileName());
+    }
+    if (verb == "use-hostile")
+        return UseHostile(argument, "good");
+    if (verb == "environment") {
+        // "-" removes the variable.
+        content == "-" ? qunsetenv(name.toUtf8()) : qputenv(name.toUtf8(), content.toUtf8());
+        return {};
     }
     if (verb == "login") {
         m_window.Type(Address(), Substitute("$user"), Substitute("$password"));
