@@ -4,7 +4,10 @@
 #include "tests/support/ScriptedPrompter.h"
 #include "ui/CtolmiDlg.h"
 #include "ui/DialogTemplate.h"
+#include "ui/ProgressDialog.h"
+#include "ui/Resource.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -32,6 +35,24 @@ struct ShownWindow {
     ScriptedPrompter* prompter = nullptr;
 };
 
+// What a label shows: its text's extent, not the rectangle the template gives it.
+QRect VisibleRect(QWidget* control) {
+    auto* label = qobject_cast<QLabel*>(control);
+    if (label == nullptr)
+        return control->geometry();
+    return QRect(label->pos(), label->sizeHint()).intersected(label->geometry());
+}
+
+// The names a screen reader reads out for the accessible children of `widget` with `role`.
+QStringList AccessibleTexts(QWidget* widget, QAccessible::Role role) {
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(widget);
+    QStringList texts;
+    for (int i = 0; i < window->childCount(); ++i)
+        if (window->child(i)->role() == role)
+            texts << window->child(i)->text(QAccessible::Name);
+    return texts;
+}
+
 } // namespace
 
 class WindowTest : public QObject {
@@ -41,6 +62,12 @@ private slots:
     void opensWithTemplateTextsAndStates();
     void placesControlsAtTemplateRectangles();
     void controlsStayPutWhenResized();
+    void layoutHoldsAtEveryScale_data();
+    void layoutHoldsAtEveryScale();
+    void screenReadersFindNamesRolesAndLabels_data();
+    void screenReadersFindNamesRolesAndLabels();
+    void progressFiguresAreReadableAsText_data();
+    void progressFiguresAreReadableAsText();
     void tabCycleSkipsDisabledDownload();
     void enterInFieldOrListRunsConnect();
     void escapeAndCloseBoxRejectExitAccepts();
@@ -108,9 +135,98 @@ void WindowTest::placesControlsAtTemplateRectangles() {
         QVERIFY(column[i]->y() > column[i - 1]->geometry().bottom());
     }
     QVERIFY(dlg.m_listFiles->geometry().right() < dlg.m_btnConnect->x());
-    // Nothing leaves the window.
-    for (QWidget* child : dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    // Nothing leaves the window, no label is cut off, nothing covers anything else.
+    const QList<QWidget*> children = dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* child : children) {
         QVERIFY2(dlg.rect().contains(child->geometry()), qPrintable(child->objectName()));
+        QVERIFY2(!child->inherits("QLabel") || VisibleRect(child).size() == child->sizeHint(),
+                 qPrintable(child->property("text").toString()));
+        for (QWidget* other : children)
+            QVERIFY2(other == child || !VisibleRect(child).intersects(VisibleRect(other)),
+                     qPrintable(child->property("text").toString()));
+    }
+    // Under a scale factor the window is drawn with as many more pixels.
+    const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1").toDouble();
+    QCOMPARE(dlg.devicePixelRatio(), scale);
+    QCOMPARE(dlg.grab().size(), (QSizeF(dlg.size()) * scale).toSize());
+}
+
+void WindowTest::layoutHoldsAtEveryScale_data() {
+    QTest::addColumn<QString>("factor");
+    for (const char* factor : {"1", "1.5", "2"})
+        QTest::newRow(factor) << factor;
+}
+
+void WindowTest::layoutHoldsAtEveryScale() {
+    // The factor is read when the application starts: the layout test runs in a new process.
+    QFETCH(QString, factor);
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_SCALE_FACTOR", factor);
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {"placesControlsAtTemplateRectangles"});
+    QVERIFY(child.waitForFinished(60000));
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             child.readAll().constData());
+}
+
+void WindowTest::screenReadersFindNamesRolesAndLabels_data() {
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<bool>("labelled");
+    QTest::newRow("server") << int(IDC_SERVER) << "服务名" << int(QAccessible::EditableText)
+                            << true;
+    QTest::newRow("user") << int(IDC_USER) << "登录名" << int(QAccessible::EditableText) << true;
+    QTest::newRow("password") << int(IDC_PASSWORD) << "密码" << int(QAccessible::EditableText)
+                              << true;
+    QTest::newRow("list") << int(IDC_FILE_LIST) << "文件目录列表" << int(QAccessible::List)
+                          << false;
+    QTest::newRow("connect") << int(IDOK) << "连接" << int(QAccessible::Button) << false;
+    QTest::newRow("refresh") << int(IDC_REFRESH) << "刷新" << int(QAccessible::Button) << false;
+    QTest::newRow("upload") << int(IDC_UPLOAD) << "上传" << int(QAccessible::Button) << false;
+    QTest::newRow("download") << int(IDC_DOWNLOAD) << "下载" << int(QAccessible::Button) << false;
+    QTest::newRow("exit") << int(IDC_EXIT) << "退出" << int(QAccessible::Button) << false;
+}
+
+void WindowTest::screenReadersFindNamesRolesAndLabels() {
+    QFETCH(int, id);
+    QFETCH(QString, name);
+    QFETCH(int, role);
+    QFETCH(bool, labelled);
+    ShownWindow shown;
+    QWidget* control = shown.dlg.findChild<QWidget*>(QString::number(id));
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    QCOMPARE(int(accessible->role()), role);
+    // The label relation, both ways: the control's label, and what that label labels.
+    QStringList labels;
+    for (const auto& [label, relation] : accessible->relations(QAccessible::Label)) {
+        labels << label->text(QAccessible::Name);
+        const auto labelled = label->relations(QAccessible::Labelled);
+        QCOMPARE(labelled.size(), 1);
+        QCOMPARE(labelled.first().first->object(), control);
+    }
+    QCOMPARE(labels, labelled ? QStringList{name} : QStringList{});
+}
+
+void WindowTest::progressFiguresAreReadableAsText_data() {
+    QTest::addColumn<int>("activity");
+    QTest::newRow("listing") << int(ProgressActivity::Listing);
+    QTest::newRow("download") << int(ProgressActivity::Downloading);
+}
+
+void WindowTest::progressFiguresAreReadableAsText() {
+    QFETCH(int, activity);
+    TransferMonitor monitor;
+    monitor.SetBytes(3 << 20, 8 << 20);
+    monitor.SetEntries(42);
+    ProgressDialog progress(nullptr, monitor, ProgressActivity(activity), "a.bin");
+    progress.show();
+    QVERIFY(!progress.Figures().isEmpty());
+    QVERIFY(AccessibleTexts(&progress, QAccessible::StaticText).contains(progress.Figures()));
+    QCOMPARE(AccessibleTexts(&progress, QAccessible::Button), QStringList{"取消"});
 }
 
 void WindowTest::controlsStayPutWhenResized() {

@@ -10,7 +10,9 @@
 #include <QScopedValueRollback>
 
 CtolmiDlg::CtolmiDlg(QWidget* pParent)
-    : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // An application window, not a dialog type, so task bars and Alt-Tab list it; the
+    // dialog's modal loop and keys stay, and only the close box is asked for.
+    : QDialog(pParent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_prompter(std::make_unique<QtPrompter>()) {
     for (int size : {16, 24, 32, 48, 256})

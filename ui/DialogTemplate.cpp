@@ -18,18 +18,19 @@ struct ControlTemplate {
     ControlKind kind;
     int id;
     const char* text;
-    QRect rect; // dialog units
+    QRect rect;                // dialog units
+    int labelFor = IDC_STATIC; // a label: the control it names, for screen readers
 };
 
 const ControlTemplate kControls[] = {
-    {ControlKind::Label, IDC_STATIC, Messages::kServerLabel, {15, 15, 41, 9}},
+    {ControlKind::Label, IDC_STATIC, Messages::kServerLabel, {15, 15, 41, 9}, IDC_SERVER},
     {ControlKind::Edit, IDC_SERVER, "", {47, 15, 154, 12}},
     {ControlKind::Edit, IDC_USER, "", {46, 30, 58, 12}},
     {ControlKind::Edit, IDC_PASSWORD, "", {129, 30, 72, 12}},
-    {ControlKind::Label, IDC_STATIC, Messages::kUserLabel, {15, 30, 22, 12}},
-    {ControlKind::Label, IDC_STATIC, Messages::kPasswordLabel, {108, 30, 21, 13}},
+    {ControlKind::Label, IDC_STATIC, Messages::kUserLabel, {15, 30, 22, 12}, IDC_USER},
+    {ControlKind::Label, IDC_STATIC, Messages::kPasswordLabel, {108, 30, 21, 13}, IDC_PASSWORD},
     {ControlKind::List, IDC_FILE_LIST, "", {15, 56, 126, 111}},
-    {ControlKind::Label, IDC_STATIC, Messages::kListLabel, {15, 44, 64, 12}},
+    {ControlKind::Label, IDC_STATIC, Messages::kListLabel, {15, 44, 64, 12}, IDC_FILE_LIST},
     {ControlKind::Button, IDOK, Messages::kConnectButton, {146, 53, 55, 18}},
     {ControlKind::Button, IDC_UPLOAD, Messages::kUploadButton, {146, 99, 55, 18}},
     {ControlKind::Button, IDC_DOWNLOAD, Messages::kDownloadButton, {146, 123, 55, 18}},
@@ -66,6 +67,16 @@ QWidget* CreateControl(const ControlTemplate& control, QWidget* parent) {
         return new QPushButton(text, parent);
     }
     return nullptr;
+}
+
+// Ties each label to the control it names: the label becomes the control's buddy, so
+// assistive technology reports the label-for relation, and its text the control's name.
+void LabelControls(const QHash<int, QWidget*>& controls, const QHash<int, QLabel*>& labels) {
+    for (auto it = labels.cbegin(); it != labels.cend(); ++it) {
+        QWidget* control = controls.value(it.key());
+        it.value()->setBuddy(control);
+        control->setAccessibleName(it.value()->text());
+    }
 }
 
 } // namespace
@@ -112,6 +123,7 @@ QRect ClientRect() {
 QHash<int, QWidget*> CreateControls(QWidget* dialog) {
     const DialogUnits units(dialog->font());
     QHash<int, QWidget*> controls;
+    QHash<int, QLabel*> labels; // by the id of the control each names
     for (const ControlTemplate& control : kControls) {
         QWidget* widget = CreateControl(control, dialog);
         widget->setGeometry(units.ToPixels(control.rect));
@@ -119,7 +131,10 @@ QHash<int, QWidget*> CreateControls(QWidget* dialog) {
             widget->setObjectName(QString::number(control.id));
             controls.insert(control.id, widget);
         }
+        if (control.labelFor != IDC_STATIC)
+            labels.insert(control.labelFor, qobject_cast<QLabel*>(widget));
     }
+    LabelControls(controls, labels);
     return controls;
 }
 
