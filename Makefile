@@ -9,7 +9,7 @@ SANITIZER_ENV := QT_QPA_PLATFORM=offscreen \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
 
-.PHONY: deps configure build program run test sanitize fuzz install bench clean
+.PHONY: deps configure build program run test sanitize fuzz install deb bench clean
 
 deps:
 	@bash .ci/install-deps.sh
@@ -46,6 +46,10 @@ run: program
 
 install: build
 	cmake --install $(BUILD)
+
+# tolmi_<version>_<arch>.deb in $(BUILD); `make test` builds it too and runs lintian on it.
+deb: build
+	cd $(BUILD) && cpack -G DEB
 
 bench: build
 	$(BUILD)/bench/tolmi_bench

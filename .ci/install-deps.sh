@@ -9,6 +9,8 @@ packages=(
     fonts-wqy-microhei
     python3 python3-pyftpdlib
     curl lftp
+    # the Debian package and its checks, desktop metadata validators, a real X11 session
+    dpkg-dev lintian desktop-file-utils appstream xvfb x11-utils openbox wmctrl
     # the fuzzer build
     clang libclang-rt-14-dev
     # shared libraries of the proftpd test server, which is unpacked below
