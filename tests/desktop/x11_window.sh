@@ -15,8 +15,9 @@ wait_for() {
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3>"$work/display" 2>/dev/null &
 wait_for "test -s $work/display"
 export DISPLAY=":$(cat "$work/display")" HOME=$work XDG_CONFIG_HOME=$work XDG_CACHE_HOME=$work
-openbox >/dev/null 2>&1 &
-wait_for "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window"
+# Openbox ignores windows mapped while it is still starting: wait for its start-up command.
+openbox --startup "touch $work/wm-ready" >/dev/null 2>&1 &
+wait_for "test -e $work/wm-ready"
 QT_QPA_PLATFORM=xcb "$1" &
 app=$!
 wait_for "wmctrl -l | grep -q ."
