@@ -10,18 +10,25 @@ struct RemoteEntry {
     QByteArray name;
     bool isDirectory = false;
     qint64 size = -1; // -1 when the listing does not say
+    // False where the server does not say what the entry is (a link, a bare name): it is
+    // shown as a file and may still turn out to be a directory.
+    bool kindKnown = true;
 };
 
 enum class ListingFormat {
     Mlsd, // machine-readable facts
-    List, // the human-readable listing: Unix "ls -l" or DOS/IIS forms
+    List, // the human-readable listing, in any of the formats servers send
 };
 
 // A line that does not parse gives nothing; it never fails the listing.
 [[nodiscard]] std::optional<RemoteEntry> ParseMlsdLine(QByteArrayView line);
+// Tries every LIST format on the line.
 [[nodiscard]] std::optional<RemoteEntry> ParseListLine(QByteArrayView line);
+// Blank lines, "total N" and the headings some servers put above their columns.
+[[nodiscard]] bool IsListingBanner(QByteArrayView line);
 
-// Splits a listing as it arrives into lines and parses each.
+// Splits a listing as it arrives into lines (at LF, with or without a CR before it) and
+// parses each.
 class ListingParser {
 public:
     // Longer lines are dropped whole: no real entry needs them.
@@ -34,12 +41,18 @@ public:
     void Finish();
 
     std::vector<RemoteEntry>& Entries() { return m_entries; }
+    // Lines that were neither an entry nor a banner: the listing may be missing entries.
+    int UnreadLines() const { return m_unreadLines; }
 
 private:
     void ParseLine();
+    void ParseListingLine();
 
     ListingFormat m_format;
     QByteArray m_line;
     bool m_lineTooLong = false;
+    // A LIST line that did not parse alone: some servers split one entry over two lines.
+    QByteArray m_pending;
+    int m_unreadLines = 0;
     std::vector<RemoteEntry> m_entries;
 };
