@@ -38,14 +38,29 @@ QByteArrayView WithoutPunctuation(QByteArrayView text) {
     return text;
 }
 
-// A month written as a word. Words with non-ASCII letters (accented or Cyrillic month names,
-// any encoding) are taken as months where a date can stand; ASCII ones must be known.
+// Cyrillic letters in UTF-8: two bytes each, the first 0xD0 or 0xD1.
+bool IsCyrillicWord(QByteArrayView text) {
+    if (text.size() % 2 != 0)
+        return false;
+    for (qsizetype i = 0; i < text.size(); i += 2) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const auto trail = static_cast<unsigned char>(text[i + 1]);
+        if ((lead != 0xD0 && lead != 0xD1) || trail < 0x80 || trail > 0xBF)
+            return false;
+    }
+    return true;
+}
+
+// A month written as a word. Short Latin words with accents (in any encoding) and Cyrillic
+// words are taken as months where a date can stand; plain ASCII ones must be known.
 bool IsMonthWord(QByteArrayView text) {
     text = WithoutPunctuation(text);
     if (text.size() < 3 || text.size() > 12 || StartsWithDigit(text))
         return false;
-    if (!IsAscii(text))
-        return true;
+    if (!IsAscii(text)) {
+        const bool latin = text[0] >= 'A' && text[0] <= 'z' && text.size() <= 8;
+        return latin || IsCyrillicWord(text);
+    }
     const QByteArray lower = Lower(text);
     for (const char* name : kMonthNames) {
         const QByteArrayView full(name);

@@ -89,8 +89,10 @@ void ListingParser::ParseLine() {
         if (m_format == ListingFormat::Mlsd) {
             if (auto entry = ParseMlsdLine(m_line))
                 m_entries.push_back(std::move(*entry));
-        } else {
+        } else if (m_format == ListingFormat::List) {
             ParseListingLine();
+        } else {
+            ParseNameLine();
         }
     }
     m_line.clear();
@@ -116,4 +118,13 @@ void ListingParser::ParseListingLine() {
         ++m_unreadLines;
     }
     m_pending = m_line;
+}
+
+void ListingParser::ParseNameLine() {
+    // Some servers give each name with the directory's path before it.
+    const QByteArrayView name = ListingText::LastSegment(m_line);
+    if (name.isEmpty() || name == "." || name == ".." || name.contains('/'))
+        return;
+    RemoteEntry entry{name.toByteArray(), false, -1, false};
+    m_entries.push_back(std::move(entry));
 }

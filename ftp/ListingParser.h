@@ -16,8 +16,9 @@ struct RemoteEntry {
 };
 
 enum class ListingFormat {
-    Mlsd, // machine-readable facts
-    List, // the human-readable listing, in any of the formats servers send
+    Mlsd,  // machine-readable facts
+    List,  // the human-readable listing, in any of the formats servers send
+    Names, // bare names (NLST), of entries whose kind is not known
 };
 
 // A line that does not parse gives nothing; it never fails the listing.
@@ -36,6 +37,7 @@ public:
 
     explicit ListingParser(ListingFormat format) : m_format(format) {}
 
+    ListingFormat Format() const { return m_format; }
     void Feed(const char* data, size_t size);
     // Parses a last line that had no line end.
     void Finish();
@@ -47,6 +49,7 @@ public:
 private:
     void ParseLine();
     void ParseListingLine();
+    void ParseNameLine();
 
     ListingFormat m_format;
     QByteArray m_line;

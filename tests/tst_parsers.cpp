@@ -3,6 +3,7 @@
 #include "ftp/RemoteName.h"
 #include "ftp/RemotePath.h"
 #include "ftp/ServerAddress.h"
+#include "tests/support/DataFile.h"
 
 #include <QtTest>
 
@@ -21,29 +22,6 @@ private slots:
     void sendableText();
 };
 
-namespace {
-
-// "\t", "\n", "\r", "\\" and "\xNN" as in the data files.
-QByteArray Unescape(QByteArrayView text) {
-    QByteArray bytes;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            bytes += text[i];
-            continue;
-        }
-        const char code = text[++i];
-        if (code == 'x') {
-            bytes += static_cast<char>(text.sliced(i + 1, 2).toByteArray().toInt(nullptr, 16));
-            i += 2;
-        } else {
-            bytes += code == 't' ? '\t' : code == 'n' ? '\n' : code == 'r' ? '\r' : code;
-        }
-    }
-    return bytes;
-}
-
-} // namespace
-
 void ParserTest::listingLines_data() {
     QTest::addColumn<QByteArray>("listing");
     QTest::addColumn<bool>("mlsd");
@@ -52,19 +30,12 @@ void ParserTest::listingLines_data() {
     QTest::addColumn<qint64>("size");
     QTest::addColumn<int>("unread");
 
-    QFile file(TOLMI_SOURCE_DIR "/tests/data/listings.tsv");
-    QVERIFY(file.open(QIODevice::ReadOnly));
     int number = 0;
-    while (!file.atEnd()) {
-        const QByteArray row = file.readLine().chopped(1);
-        ++number;
-        if (row.startsWith('#'))
-            continue;
-        const QList<QByteArray> cells = row.split('\t');
+    for (const QList<QByteArray>& cells : ReadDataRows("listings.tsv")) {
         QCOMPARE(cells.size(), 6);
-        QTest::addRow("%s, line %d", cells[0].constData(), number)
-            << Unescape(cells[1]) << (cells[0] == "mlsd") << Unescape(cells[2]) << cells[3]
-            << cells[4].toLongLong() << cells[5].toInt();
+        QTest::addRow("%s, row %d", cells[0].constData(), ++number)
+            << cells[1] << (cells[0] == "mlsd") << cells[2] << cells[3] << cells[4].toLongLong()
+            << cells[5].toInt();
     }
 }
 
