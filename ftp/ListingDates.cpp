@@ -1,5 +1,8 @@
 #include "ftp/ListingDates.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 using namespace ListingText;
@@ -21,8 +24,11 @@ const char* const kMonthNames[] = {
     "octubre", "noviembre", "diciembre", "fevereiro", "marco", "maio", "setembro", "outubro",
     "dezembro", "gennaio", "febbraio", "aprile", "maggio", "giugno", "luglio", "settembre",
     "ottobre",
-    // Hungarian, Polish
-    "szeptember", "sty", "lut", "kwi", "cze", "lip", "sie", "wrz", "lis", "gru"};
+    // Hungarian, Polish, Czech, Turkish, Finnish, Romanian
+    "szeptember", "sty", "lut", "kwi", "cze", "lip", "sie", "wrz", "lis", "gru", "led", "dub",
+    "srp", "pro", "oca", "nis", "haz", "tem", "eyl", "eki", "kas", "ara", "tammi", "helmi",
+    "maalis", "huhti", "touko", "elo", "syys", "loka", "marras", "joulu", "ian", "iun", "iul",
+    "noi"};
 
 bool IsAscii(QByteArrayView text) {
     for (char c : text) {
@@ -38,29 +44,37 @@ QByteArrayView WithoutPunctuation(QByteArrayView text) {
     return text;
 }
 
-// Cyrillic letters in UTF-8: two bytes each, the first 0xD0 or 0xD1.
-bool IsCyrillicWord(QByteArrayView text) {
-    if (text.size() % 2 != 0)
-        return false;
-    for (qsizetype i = 0; i < text.size(); i += 2) {
+bool IsAsciiLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Letters of European alphabets in UTF-8 (accented Latin, Greek, Cyrillic): ASCII letters
+// and two-byte characters. CJK text, in any encoding, is not of this kind.
+bool IsEuropeanWord(QByteArrayView text) {
+    static const unsigned char kLeads[] = {0xC3, 0xC4, 0xC5, 0xCE, 0xCF, 0xD0, 0xD1};
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (IsAsciiLetter(text[i]))
+            continue;
         const auto lead = static_cast<unsigned char>(text[i]);
-        const auto trail = static_cast<unsigned char>(text[i + 1]);
-        if ((lead != 0xD0 && lead != 0xD1) || trail < 0x80 || trail > 0xBF)
+        if (i + 1 == text.size() ||
+            std::find(std::begin(kLeads), std::end(kLeads), lead) == std::end(kLeads))
+            return false;
+        const auto trail = static_cast<unsigned char>(text[++i]);
+        if (trail < 0x80 || trail > 0xBF)
             return false;
     }
     return true;
 }
 
-// A month written as a word. Short Latin words with accents (in any encoding) and Cyrillic
-// words are taken as months where a date can stand; plain ASCII ones must be known.
+// A month written as a word. Short words with accents (in any encoding, when they begin with
+// an ASCII letter) or in another European alphabet are taken as months where a date can
+// stand; plain ASCII ones must be known.
 bool IsMonthWord(QByteArrayView text) {
     text = WithoutPunctuation(text);
     if (text.size() < 3 || text.size() > 12 || StartsWithDigit(text))
         return false;
-    if (!IsAscii(text)) {
-        const bool latin = text[0] >= 'A' && text[0] <= 'z' && text.size() <= 8;
-        return latin || IsCyrillicWord(text);
-    }
+    if (!IsAscii(text))
+        return (IsAsciiLetter(text[0]) && text.size() <= 8) || IsEuropeanWord(text);
     const QByteArray lower = Lower(text);
     for (const char* name : kMonthNames) {
         const QByteArrayView full(name);
@@ -150,14 +164,27 @@ bool IsMonthAndDay(QByteArrayView text) {
            Number(groups[1]) <= 31;
 }
 
+// "10:00", "10:00:05", "10:00:05.123456789"
+bool IsPreciseClock(QByteArrayView text) {
+    const qsizetype dot = text.indexOf('.');
+    return IsClock(dot < 0 ? text : text.first(dot)) &&
+           (dot < 0 || AllDigits(text.sliced(dot + 1)));
+}
+
+// "+0800", "-0500"
+bool IsTimeZone(QByteArrayView text) {
+    return text.size() == 5 && (text[0] == '+' || text[0] == '-') && AllDigits(text.sliced(1));
+}
+
 // The last field of a date that begins at field `i`, or 0 when none begins there.
 size_t DateEndingAt(const ListingFields& f, size_t i) {
     const size_t n = f.Count();
     auto has = [&](size_t k) { return k < n; };
     // "Jan 5 10:00", "JUNE 5 2019", "5月 21 14:02", "9月 3日 17:45"; "Apr 04, 2000 21:06"
     if (has(i + 2) && IsMonth(f[i]) && IsDay(f[i + 1])) {
+        // With seconds the year follows the time: "Jan  5 10:00:00 2021" ("ls -lT").
         if (IsClock(f[i + 2]))
-            return i + 2;
+            return has(i + 3) && f[i + 2].size() == 8 && IsYear(f[i + 3]) ? i + 3 : i + 2;
         if (IsYear(f[i + 2]))
             return has(i + 3) && f[i + 1].endsWith(',') && IsClock(f[i + 3]) ? i + 3 : i + 2;
     }
@@ -167,9 +194,13 @@ size_t DateEndingAt(const ListingFields& f, size_t i) {
     // "2022年 6月 30日", optionally with a time
     if (has(i + 2) && MarkedNumber(f[i], 4) >= 1900 && IsMonthNumber(f[i + 1]) && IsDay(f[i + 2]))
         return has(i + 3) && IsClock(f[i + 3]) ? i + 3 : i + 2;
-    // "2021-07-08 19:40", "2016.12.31", "17-05-2020 06:45"
-    if (IsFullDate(f[i]))
-        return has(i + 1) && IsClock(f[i + 1]) ? i + 1 : i;
+    // "2021-07-08 19:40", "2016.12.31", "17-05-2020 06:45",
+    // "2021-07-08 19:40:05.123456789 +0800" ("ls --full-time")
+    if (IsFullDate(f[i])) {
+        if (!has(i + 1) || !IsPreciseClock(f[i + 1]))
+            return i;
+        return has(i + 2) && IsTimeZone(f[i + 2]) ? i + 2 : i + 1;
+    }
     // "11-03 2019", "11-03 08:15"
     if (has(i + 1) && IsMonthAndDay(f[i]) && IsTimeOrYear(f[i + 1]))
         return i + 1;

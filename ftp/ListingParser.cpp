@@ -48,7 +48,10 @@ bool IsListingBanner(QByteArrayView line) {
         if (lower.startsWith(start))
             return true;
     }
-    return false;
+    // "total 8" in the server's language: "总用量 8", "insgesamt 8", "итого 8"
+    const ListingFields fields(line);
+    return fields.Count() == 2 && !ListingText::StartsWithDigit(fields[0]) &&
+           ListingText::Size(fields[1]) >= 0;
 }
 
 void ListingParser::Feed(const char* data, size_t size) {
