@@ -48,6 +48,18 @@ bool Lists(const QString& command) {
     return command == "connect" || command == "refresh" || command == "enter";
 }
 
+// Starts the scripted server and connects the window to it.
+bool StartAndConnect(HostileServer& server, WindowDriver& window) {
+    QString error;
+    if (!server.Start(error)) {
+        qWarning("%s", qPrintable(error));
+        return false;
+    }
+    window.Type(server.Address(), "u", "p");
+    window.dlg.OnConnect();
+    return true;
+}
+
 QString ShownPath(const RemotePath& directory) {
     QStringList segments;
     for (const QByteArray& segment : directory.Segments())
@@ -269,11 +281,8 @@ void HostileTest::commandSurvivesScenario() {
 void HostileTest::hostileListingsAreShownSafely() {
     for (const char* listing : {"names", "long_line", "many"}) {
         HostileServer server("normal", listing);
-        QString error;
-        QVERIFY2(server.Start(error), qPrintable(error));
         WindowDriver window;
-        window.Type(server.Address(), "u", "p");
-        window.dlg.OnConnect();
+        QVERIFY(StartAndConnect(server, window));
         const QStringList lines = window.Lines();
         if (QByteArray(listing) == "names") {
             QVERIFY(lines.contains("[docs]") && lines.contains("a.txt") && lines.contains("/"));
@@ -304,11 +313,8 @@ void HostileTest::everyServedEntryIsShown() {
     QFETCH(QString, kind);
     const ServedListing served = ReadServedListing(kind);
     HostileServer server("normal", kind);
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
     WindowDriver window;
-    window.Type(server.Address(), "u", "p");
-    window.dlg.OnConnect();
+    QVERIFY(StartAndConnect(server, window));
     QCOMPARE(window.Lines(), served.shown["/"]);
     // The bare names are asked for only where some line could not be read.
     QCOMPARE(!server.Commands().filter(QRegularExpression("^NLST")).isEmpty(), served.asksNames);
@@ -339,11 +345,8 @@ void HostileTest::everyServedEntryIsShown() {
 
 void HostileTest::namesWithLineBreaksAreNeverSentBack() {
     HostileServer server("normal", "names");
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
     WindowDriver window;
-    window.Type(server.Address(), "u", "p");
-    window.dlg.OnConnect();
+    QVERIFY(StartAndConnect(server, window));
     // A CR inside a listed name is part of the name, shown, and never sent.
     const QString evil = QString("evil") + QChar(0x240D) + "DELE a.txt";
     QVERIFY(window.Lines().contains(evil));
