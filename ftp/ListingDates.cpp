@@ -194,9 +194,9 @@ size_t DateEndingAt(const ListingFields& f, size_t i) {
     // "2022年 6月 30日", optionally with a time
     if (has(i + 2) && MarkedNumber(f[i], 4) >= 1900 && IsMonthNumber(f[i + 1]) && IsDay(f[i + 2]))
         return has(i + 3) && IsClock(f[i + 3]) ? i + 3 : i + 2;
-    // "2021-07-08 19:40", "2016.12.31", "17-05-2020 06:45",
+    // "2021-07-08 19:40", "2016.12.31", "17-05-2020 06:45", "05-Mar-2019 10:00",
     // "2021-07-08 19:40:05.123456789 +0800" ("ls --full-time")
-    if (IsFullDate(f[i])) {
+    if (IsFullDate(f[i]) || ListingDates::IsDashedDate(f[i])) {
         if (!has(i + 1) || !IsPreciseClock(f[i + 1]))
             return i;
         return has(i + 2) && IsTimeZone(f[i + 2]) ? i + 2 : i + 1;
