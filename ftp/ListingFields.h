@@ -13,10 +13,6 @@ public:
 
     size_t Count() const { return m_fields.size(); }
     QByteArrayView operator[](size_t i) const;
-    qsizetype Begin(size_t i) const { return m_fields[i].begin; }
-    qsizetype End(size_t i) const { return m_fields[i].end; }
-    // The line from field `i` to its end.
-    QByteArrayView From(size_t i) const { return m_line.sliced(m_fields[i].begin); }
     // The rest of the line after field `i` and the one blank that separates it from the name.
     QByteArrayView NameAfter(size_t i) const;
     // The rest of the line after field `i`, without any blanks before it.

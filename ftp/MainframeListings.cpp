@@ -17,6 +17,17 @@ bool IsSlashedDate(QByteArrayView text) {
            AllDigits(text.sliced(5, 2)) && AllDigits(text.sliced(8, 2));
 }
 
+// "*DIR", "*FILE", "*MEM", "*STMF"
+bool IsObjectType(QByteArrayView text) {
+    if (text.size() < 3 || text.size() > 11 || !text.startsWith('*'))
+        return false;
+    for (char c : text.sliced(1)) {
+        if (c < 'A' || c > 'Z')
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 namespace ListingFamilies {
@@ -26,7 +37,7 @@ std::optional<RemoteEntry> As400(QByteArrayView line) {
     const ListingFields fields(line);
     for (size_t i = 1; i < fields.Count() && i <= 4; ++i) {
         const QByteArrayView type = fields[i];
-        if (!type.startsWith('*') || type.size() < 3 || i + 1 >= fields.Count())
+        if (!IsObjectType(type) || i + 1 >= fields.Count())
             continue;
         QByteArrayView name = fields.TrimmedAfter(i);
         bool isDirectory = type == "*DIR" || type == "*LIB" || type == "*FLR";
