@@ -18,6 +18,7 @@ const Family kFamilies[] = {
     ListingFamilies::Os2,       ListingFamilies::VShell,
 };
 
+// How the summaries and column headings of VMS, MVS, OS-9, HP NonStop and others begin.
 const char* const kBannerStarts[] = {
     "total ", "directory ", "total of ", "grand total", "volume unit",
     "name ",  "file   ",    "owner ",    "dsname",      "size ",
