@@ -5,8 +5,8 @@
 #include "ftp/UniqueFd.h"
 
 #include <QFile>
-#include <QSet>
 #include <QRandomGenerator>
+#include <QSet>
 #include <cerrno>
 #include <curl/curl.h>
 #include <fcntl.h>

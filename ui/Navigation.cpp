@@ -15,7 +15,7 @@ void CtolmiDlg::OnFileListDblClk() {
     const std::optional<ListLine> line = SelectedLine();
     if (!line || (!line->isDirectory && line->kindKnown))
         return;
-    RunListingCommand({Messages::kConnectFailed, QString(), false,
-                       &CtolmiDlg::ListCurrentDirectory, !line->isDirectory},
+    RunListingCommand({Messages::kConnectFailed, QString(), false, &CtolmiDlg::ListCurrentDirectory,
+                       !line->isDirectory},
                       m_listedDirectory.Child(line->rawName));
 }
