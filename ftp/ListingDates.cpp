@@ -180,7 +180,7 @@ bool IsTimeZone(QByteArrayView text) {
 size_t DateEndingAt(const ListingFields& f, size_t i) {
     const size_t n = f.Count();
     auto has = [&](size_t k) { return k < n; };
-    // "Jan 5 10:00", "JUNE 5 2019", "5月 21 14:02", "9月 3日 17:45"; "Apr 04, 2000 21:06"
+    // "Jan 5 10:00", "JUNE 5 2019", "5月 21 14:02", "9月 3日 17:45"; "Sep 18, 2015 07:42"
     if (has(i + 2) && IsMonth(f[i]) && IsDay(f[i + 1])) {
         // With seconds the year follows the time: "Jan  5 10:00:00 2021" ("ls -lT").
         if (IsClock(f[i + 2]))
@@ -235,10 +235,10 @@ bool IsNumericDate(QByteArrayView text) {
     if (groups.size() != 3 || !IsAscii(text))
         return false;
     for (QByteArrayView group : groups) {
-        if (group.size() != 2 && group.size() != 4)
+        if (group.size() == 3 || group.size() > 4)
             return false;
     }
-    return groups[1].size() == 2;
+    return groups[1].size() <= 2;
 }
 
 } // namespace ListingDates

@@ -18,7 +18,7 @@ std::optional<DateFields> Find(const ListingFields& fields, size_t from);
 
 // "5-MAR-1993", "13-Jun-2006", "Jun-08-2005": day, month name and year joined by dashes.
 bool IsDashedDate(QByteArrayView text);
-// "04-11-95", "01-31-2024", "02/23/00", "2019-03-05", "31.01.2024"
+// "09-23-97", "01-31-2024", "4/07/19", "2019-03-05", "31.01.2024"
 bool IsNumericDate(QByteArrayView text);
 
 } // namespace ListingDates

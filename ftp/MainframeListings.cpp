@@ -11,7 +11,7 @@ QByteArrayView Unquoted(QByteArrayView name) {
     return name;
 }
 
-// "2003/03/18"
+// "2021/06/30"
 bool IsSlashedDate(QByteArrayView text) {
     return text.size() == 10 && text[4] == '/' && text[7] == '/' && AllDigits(text.first(4)) &&
            AllDigits(text.sliced(5, 2)) && AllDigits(text.sliced(8, 2));
@@ -32,7 +32,7 @@ bool IsObjectType(QByteArrayView text) {
 
 namespace ListingFamilies {
 
-// "QSYS  77824 02/23/00 15:09:55 *DIR  QOpenSys/", "QSYS  *MEM  QPUBLIC.FILE/QPUBLIC.MBR"
+// "QSECOFR  81920 03/14/21 09:12:44 *DIR  QIBM/", "QPGMR  *MEM  SALES.FILE/MAY.MBR"
 std::optional<RemoteEntry> As400(QByteArrayView line) {
     const ListingFields fields(line);
     for (size_t i = 1; i < fields.Count() && i <= 4; ++i) {
@@ -50,7 +50,7 @@ std::optional<RemoteEntry> As400(QByteArrayView line) {
     return std::nullopt;
 }
 
-// "WYOSPT 3420   2003/03/18  1  200  FB  80  8053  PO  'USER.PDS'", "Migrated  USER.OLD"
+// "DSK017 3390   2021/06/30  3   90  FB  80  27920  PO  'TEAM.SRC'", "Migrated  TEAM.OLD"
 std::optional<RemoteEntry> MvsDataset(QByteArrayView line) {
     const ListingFields fields(line);
     if (fields.Count() < 2)
@@ -70,7 +70,7 @@ std::optional<RemoteEntry> MvsDataset(QByteArrayView line) {
     return Entry(name, organisation.startsWith("PO"), -1);
 }
 
-// "ADATA   01.03 2002/09/12 2002/10/11 09:37  11  11  0 USER", "LOADMOD 00000A90 000013 ..."
+// "BILLING  02.11 2019/04/02 2021/08/17 16:05  240  230  0 OPS01", "PRINTER  0001C4F0 00003A ..."
 std::optional<RemoteEntry> MvsMember(QByteArrayView line) {
     const ListingFields fields(line);
     if (fields.Count() < 3 || fields[0].size() > 8)
@@ -85,7 +85,7 @@ std::optional<RemoteEntry> MvsMember(QByteArrayView line) {
     return std::nullopt;
 }
 
-// "PROFILE  EXEC  V  80  25  1 2002-09-12 10:28:30 -": shown as "PROFILE.EXEC"
+// "BACKUP  SCRIPT  V  72  40  1 2020-11-03 08:14:52 -": shown as "BACKUP.SCRIPT"
 std::optional<RemoteEntry> Zvm(QByteArrayView line) {
     const ListingFields fields(line);
     if (fields.Count() < 8)
@@ -107,7 +107,7 @@ std::optional<RemoteEntry> Zvm(QByteArrayView line) {
                  recordLength >= 0 && records >= 0 ? recordLength * records : -1);
 }
 
-// "ALV    101    43  13-Jun-2006 17:02:34 255, 0 \"oooo\""
+// "ORDERS    180    5120  21-Feb-2022 11:47:09 120,7 \"nunu\""
 std::optional<RemoteEntry> NonStop(QByteArrayView line) {
     const ListingFields fields(line);
     if (fields.Count() < 5)

@@ -45,7 +45,7 @@ std::optional<RemoteEntry> Dos(QByteArrayView line) {
     return Entry(fields.TrimmedAfter(column), isDirectory, size);
 }
 
-// "           0           DIR   04-11-95   16:26  ADDRESS"
+// "           0           DIR   09-23-97   08:51  FONTS"
 std::optional<RemoteEntry> Os2(QByteArrayView line) {
     const ListingFields fields(line);
     if (fields.Count() < 4 || !AllDigits(fields[0]))
@@ -61,7 +61,7 @@ std::optional<RemoteEntry> Os2(QByteArrayView line) {
     return std::nullopt;
 }
 
-// "+i8388621.48594,m825718503,r,s280,\tdjb.html"
+// "+i12.3400,m1609459200,r,s512,\tnotes.txt"
 std::optional<RemoteEntry> Eplf(QByteArrayView line) {
     const qsizetype tab = line.indexOf('\t');
     if (!line.startsWith('+') || tab < 0)
@@ -77,7 +77,7 @@ std::optional<RemoteEntry> Eplf(QByteArrayView line) {
     return Entry(line.sliced(tab + 1), isDirectory, size);
 }
 
-// "        9  Apr 04, 2000 21:06  notes.txt", "        0  Apr 04, 2000 21:06  docs/"
+// "      812  Sep 18, 2015 07:42  notes.txt", "        0  Sep 18, 2015 07:42  docs/"
 std::optional<RemoteEntry> VShell(QByteArrayView line) {
     const ListingFields fields(line);
     if (fields.Count() < 3 || !AllDigits(fields[0]))

@@ -22,11 +22,22 @@ bool IsVmsName(QByteArrayView text) {
     return semicolon > 0 && AllDigits(text.sliced(semicolon + 1));
 }
 
+// "Wed.", "Thur", "Sun."
+bool IsWeekday(QByteArrayView text) {
+    static const char* const kDays[] = {"mon", "tue", "wed", "thu", "fri", "sat", "sun"};
+    const QByteArray lower = Lower(text.endsWith('.') ? text.chopped(1) : text);
+    for (const char* day : kDays) {
+        if (lower.size() >= 3 && lower.size() <= 4 && lower.startsWith(day))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 namespace ListingFamilies {
 
-// "CORE.DIR;1  1/3  5-MAR-1993 18:09:37  [SYSTEM]  (RWE,RWE,RE,RE)": the directory "CORE"
+// "TOOLS.DIR;1  2/4  17-OCT-2011 07:21:50  [OPS,JOE]  (RWE,RWE,RE,)": the directory "TOOLS"
 std::optional<RemoteEntry> Vms(QByteArrayView line) {
     const ListingFields fields(line);
     if (fields.Count() < 3 || !IsVmsName(fields[0]))
@@ -42,7 +53,7 @@ std::optional<RemoteEntry> Vms(QByteArrayView line) {
     return Entry(name, isDirectory, sized ? VmsSize(fields[1]) : -1);
 }
 
-// "      0.0     02/01/29 1006  d-ewrewr    a8        512 CMDS"
+// "      1.4     21/03/07 1342  d-ewrewr    1f        256 SYS"
 std::optional<RemoteEntry> Os9(QByteArrayView line) {
     const ListingFields fields(line, 7);
     if (fields.Count() < 7)
@@ -61,8 +72,8 @@ std::optional<RemoteEntry> Os9(QByteArrayView line) {
     return Entry(fields[6], attributes[0] == 'd', Number(fields[5]));
 }
 
-// "  41    May-23-2005  15:29:54   test.txt", "  0  DEC-03-2004  09:06:26   conf  <DIR>", or
-// "boot.cfg   1552354   Jun-08-2005 14:17:28"
+// "  41    May-23-2005  15:29:54   test.txt", "  0  DEC-03-2004  09:06:26   conf  <DIR>",
+// "boot.cfg   1552354   Jun-08-2005 14:17:28" or "config.bak  88204  11/27/19  Wed.  06:30:12"
 std::optional<RemoteEntry> Nortel(QByteArrayView line) {
     const ListingFields fields(line);
     if (fields.Count() < 4)
@@ -77,10 +88,14 @@ std::optional<RemoteEntry> Nortel(QByteArrayView line) {
         }
         return Entry(name, isDirectory, Number(fields[0]));
     }
-    if (fields.Count() == 4 && AllDigits(fields[1]) && ListingDates::IsDashedDate(fields[2]) &&
-        IsClock(fields[3]))
-        return Entry(fields[0], false, Number(fields[1]));
-    return std::nullopt;
+    if (fields.Count() < 4 || !AllDigits(fields[1]) || !IsClock(fields[fields.Count() - 1]))
+        return std::nullopt;
+    const bool dashed = fields.Count() == 4 && ListingDates::IsDashedDate(fields[2]);
+    const bool withWeekday =
+        fields.Count() == 5 && ListingDates::IsNumericDate(fields[2]) && IsWeekday(fields[3]);
+    if (!dashed && !withWeekday)
+        return std::nullopt;
+    return Entry(fields[0], false, Number(fields[1]));
 }
 
 } // namespace ListingFamilies
