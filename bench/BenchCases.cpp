@@ -103,6 +103,43 @@ void Start(TestServer& server) {
         qFatal("%s", qPrintable(error));
 }
 
+// `entries` empty files and 100 directories, named by the two prefixes and a number.
+void FillLargeDirectory(const TestServer& server, int entries, const QString& filePrefix,
+                        const QString& directoryPrefix) {
+    for (int i = 0; i < entries; ++i) {
+        QFile file(server.Root() +
+                   QStringLiteral("/%1-%2.dat").arg(filePrefix).arg(i, 6, 10, QChar('0')));
+        file.open(QIODevice::WriteOnly);
+    }
+    for (int i = 0; i < 100; ++i)
+        server.MakeDirectory(QStringLiteral("%1-%2").arg(directoryPrefix).arg(i));
+}
+
+// Connect on a large directory that only LIST shows, with Chinese names and dates.
+CaseResult ChineseListingCase(const BenchSettings& settings) {
+    TestServerOptions options;
+    options.kind = ServerKind::PyftpdlibListOnly;
+    options.chineseDates = true;
+    TestServer server(options);
+    FillLargeDirectory(server, settings.entries, QStringLiteral("条目"), QStringLiteral("目录"));
+    Start(server);
+    Window window(server);
+    const Timing connect =
+        Repeat(settings.runs, [&] { return window.Time(&CtolmiDlg::OnConnect, "连接成功"); });
+    // Every entry must have been read for the time to mean anything.
+    if (window.dlg.m_listFiles->count() != settings.entries + 100)
+        qFatal("the Chinese-locale listing showed %d lines", window.dlg.m_listFiles->count());
+    const Timing curl = Repeat(settings.runs, [&] {
+        return Curl({"-u", Credentials(server), Url(server)});
+    });
+    return {"connect, " + QString::number(settings.entries) + " entries, Chinese-locale LIST",
+            TestServer::KindName(options.kind),
+            connect,
+            "curl LIST listing",
+            curl,
+            1.5};
+}
+
 } // namespace
 
 std::optional<double> CaseResult::Ratio() const {
@@ -216,12 +253,7 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
 
     // Connect and Refresh on a large directory.
     auto large = StartServer(kind);
-    for (int i = 0; i < settings.entries; ++i) {
-        QFile file(large->Root() + QStringLiteral("/entry-%1.dat").arg(i, 6, 10, QChar('0')));
-        file.open(QIODevice::WriteOnly);
-    }
-    for (int i = 0; i < 100; ++i)
-        large->MakeDirectory(QStringLiteral("dir-%1").arg(i));
+    FillLargeDirectory(*large, settings.entries, "entry", "dir");
     Start(*large);
     Window largeWindow(*large);
     double listingPeak = 0;
@@ -243,5 +275,7 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
                        "curl MLSD listing", largeCurl, 1.5});
     memory.listingMiBPer1000Entries =
         std::max(memory.listingMiBPer1000Entries, listingPeak * 1000 / settings.entries);
+    if (kind == ServerKind::Pyftpdlib)
+        results.push_back(ChineseListingCase(settings));
     return results;
 }

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSet>
 #include <cerrno>
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -50,15 +51,23 @@ size_t ReadFromFile(char* buffer, size_t size, size_t count, void* userdata) {
 }
 
 struct ListingSink {
-    ListingParser parser;
+    ListingParser* parser;
     TransferMonitor* monitor;
 };
 
-size_t FeedParser(char* data, size_t size, size_t count, void* userdata) {
+// libcurl reads listings in ASCII mode and turns every CR, even one inside a name, into a line
+// end before the write callback sees the data; its debug callback sees the bytes as they came.
+int FeedParser(CURL*, curl_infotype type, char* data, size_t size, void* userdata) {
+    if (type != CURLINFO_DATA_IN)
+        return 0;
     auto* sink = static_cast<ListingSink*>(userdata);
-    sink->parser.Feed(data, size * count);
+    sink->parser->Feed(data, size);
     if (sink->monitor)
-        sink->monitor->SetEntries(static_cast<qint64>(sink->parser.Entries().size()));
+        sink->monitor->SetEntries(static_cast<qint64>(sink->parser->Entries().size()));
+    return 0;
+}
+
+size_t DiscardConverted(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
@@ -125,18 +134,39 @@ bool IsCancelled(const CurlEasy& easy) {
     return easy.Monitor() && easy.Monitor()->IsCancelled();
 }
 
-CURLcode ReadListing(CurlEasy& easy, const QByteArray& url, ListingFormat format,
-                     std::vector<RemoteEntry>& entries) {
-    ListingSink sink{ListingParser(format), easy.Monitor()};
+// Runs the listing request of the parser's format on the directory `url`.
+CURLcode ReadListing(CurlEasy& easy, const QByteArray& url, ListingParser& parser) {
+    const ListingFormat format = parser.Format();
+    ListingSink sink{&parser, easy.Monitor()};
     CURL* curl = easy.Begin(url);
     if (format == ListingFormat::Mlsd)
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "MLSD");
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, FeedParser);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-    const CURLcode code = easy.Perform([&sink, format] { sink.parser = ListingParser(format); });
-    sink.parser.Finish();
-    entries = std::move(sink.parser.Entries());
+    if (format == ListingFormat::Names)
+        curl_easy_setopt(curl, CURLOPT_DIRLISTONLY, 1L);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, FeedParser);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &sink);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardConverted);
+    const CURLcode code = easy.Perform([&parser, format] { parser = ListingParser(format); });
+    parser.Finish();
     return code;
+}
+
+// Adds the names a bare-name listing of `url` gives that `entries` lacks, as entries of
+// unknown kind.
+void AddUnlistedNames(CurlEasy& easy, const QByteArray& url, std::vector<RemoteEntry>& entries) {
+    ListingParser names(ListingFormat::Names);
+    if (ReadListing(easy, url, names) != CURLE_OK)
+        return;
+    QSet<QByteArray> listed;
+    for (const RemoteEntry& entry : entries)
+        listed.insert(entry.name);
+    for (RemoteEntry& entry : names.Entries()) {
+        if (!listed.contains(entry.name)) {
+            listed.insert(entry.name);
+            entries.push_back(std::move(entry));
+        }
+    }
 }
 
 bool ListingResult(const CurlEasy& easy, CURLcode code, std::vector<RemoteEntry>& entries) {
@@ -239,16 +269,24 @@ bool CFtpConnection::ReadDirectory(std::vector<RemoteEntry>& entries) {
     entries.clear();
     if (!m_easy)
         return false;
+    const QByteArray url = DirectoryUrl(m_currentDirectory);
     if (!m_mlsdRefused) {
-        const CURLcode code =
-            ReadListing(*m_easy, DirectoryUrl(m_currentDirectory), ListingFormat::Mlsd, entries);
+        ListingParser mlsd(ListingFormat::Mlsd);
+        const CURLcode code = ReadListing(*m_easy, url, mlsd);
+        entries = std::move(mlsd.Entries());
         if (!IsRefusedCommand(code, m_easy->ResponseCode()))
             return ListingResult(*m_easy, code, entries);
         // Many servers only know the human-readable listing.
         m_mlsdRefused = true;
+        entries.clear();
+        m_easy->DropConnection();
     }
-    const CURLcode code =
-        ReadListing(*m_easy, DirectoryUrl(m_currentDirectory), ListingFormat::List, entries);
+    ListingParser list(ListingFormat::List);
+    const CURLcode code = ReadListing(*m_easy, url, list);
+    entries = std::move(list.Entries());
+    // Some lines defeated every parser: the bare names tell which entries they were.
+    if (code == CURLE_OK && list.UnreadLines() > 0 && !IsCancelled(*m_easy))
+        AddUnlistedNames(*m_easy, url, entries);
     return ListingResult(*m_easy, code, entries);
 }
 

@@ -31,7 +31,8 @@ public:
     [[nodiscard]] bool GetFile(const QByteArray& remoteName, const QString& localPath);
 
     // Reads the entries of the current directory. False when no listing could be had; an
-    // interrupted listing keeps the entries read so far.
+    // interrupted listing keeps the entries read so far. Where some lines of a LIST reply
+    // could not be read, the bare names fill in the entries they stood for.
     [[nodiscard]] bool ReadDirectory(std::vector<RemoteEntry>& entries);
 
     void Close();

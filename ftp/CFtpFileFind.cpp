@@ -38,6 +38,10 @@ bool CFtpFileFind::MatchesMask(unsigned mask) const {
     return (mask & FILE_ATTRIBUTE_DIRECTORY) != 0 && Current().isDirectory;
 }
 
+bool CFtpFileFind::IsKindKnown() const {
+    return Current().kindKnown;
+}
+
 void CFtpFileFind::Close() {
     m_entries.clear();
     m_current = 0;

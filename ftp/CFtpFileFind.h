@@ -23,6 +23,8 @@ public:
     // The name exactly as the server sent it, to name the entry in later requests.
     const QByteArray& GetRawFileName() const;
     [[nodiscard]] bool MatchesMask(unsigned mask) const;
+    // False where the server did not say whether the entry is a directory.
+    [[nodiscard]] bool IsKindKnown() const;
     // The size in bytes, -1 when the listing does not say.
     qint64 GetLength() const;
 

@@ -164,6 +164,13 @@ CURLcode CurlEasy::Perform(const std::function<void()>& rewind) {
     return code;
 }
 
+void CurlEasy::DropConnection() {
+    CURL* curl = Begin(m_baseUrl);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_perform(curl);
+}
+
 long CurlEasy::ResponseCode() const {
     long code = 0;
     curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);

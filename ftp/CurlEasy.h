@@ -40,6 +40,11 @@ public:
     [[nodiscard]] CURLcode Perform(const std::function<void()>& rewind = {});
 
     [[nodiscard]] long ResponseCode() const;
+
+    // Closes the control connection; the next request logs in afresh. After a refused
+    // request libcurl 7.88 can end the next active-mode transfer before its data connection
+    // arrives, with no data and no error.
+    void DropConnection();
     TransferMonitor* Monitor() const { return m_monitor; }
 
     // The control connection's socket, which a release may have to cut off from another

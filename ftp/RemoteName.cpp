@@ -4,7 +4,9 @@
 
 namespace RemoteName {
 
-QString Display(const QByteArray& raw) {
+namespace {
+
+QString Decode(const QByteArray& raw) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(raw);
     if (!utf8.hasError())
@@ -16,6 +18,13 @@ QString Display(const QByteArray& raw) {
             return text;
     }
     return QString::fromUtf8(raw);
+}
+
+} // namespace
+
+QString Display(const QByteArray& raw) {
+    // A CR would vanish or break the line in the list: it is shown by its symbol.
+    return Decode(raw).replace(QChar('\r'), QChar(0x240D));
 }
 
 bool IsSendable(QByteArrayView bytes) {

@@ -9,7 +9,7 @@
 namespace RemoteName {
 
 // UTF-8 when the bytes are valid UTF-8, else GB18030 (the encoding of Chinese servers that
-// predate UTF-8).
+// predate UTF-8); a CR shows as its visible symbol.
 QString Display(const QByteArray& raw);
 
 // False for bytes that would end or split an FTP command line (CR, LF, NUL): such text is

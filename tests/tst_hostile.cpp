@@ -1,4 +1,6 @@
 // Every command against servers that misbehave: nothing crashes, hangs or is lost.
+#include "ftp/RemoteName.h"
+#include "tests/support/DataFile.h"
 #include "tests/support/HostileServer.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/WindowDriver.h"
@@ -46,6 +48,57 @@ bool Lists(const QString& command) {
     return command == "connect" || command == "refresh" || command == "enter";
 }
 
+// Starts the scripted server and connects the window to it.
+bool StartAndConnect(HostileServer& server, WindowDriver& window) {
+    QString error;
+    if (!server.Start(error)) {
+        qWarning("%s", qPrintable(error));
+        return false;
+    }
+    window.Type(server.Address(), "u", "p");
+    window.dlg.OnConnect();
+    return true;
+}
+
+QString ShownPath(const RemotePath& directory) {
+    QStringList segments;
+    for (const QByteArray& segment : directory.Segments())
+        segments << RemoteName::Display(segment);
+    return "/" + segments.join('/');
+}
+
+QStringList Sorted(QStringList lines) {
+    lines.sort();
+    return lines;
+}
+
+// What the window must do with one listing kind of the scripted server.
+struct ServedListing {
+    QHash<QString, QStringList> shown;            // per directory, in the window's order
+    QList<std::pair<QString, QString>> enters;    // line, directory listed afterwards
+    QList<std::pair<QString, QString>> downloads; // line, "ok" or "fail"
+    bool asksNames = false;
+};
+
+ServedListing ReadServedListing(const QString& kind) {
+    ServedListing served;
+    for (const QList<QByteArray>& row : ReadDataRows("served_listings.tsv")) {
+        if (row[0] != kind.toUtf8())
+            continue;
+        const QString subject = QString::fromUtf8(row[1]);
+        const QString text = QString::fromUtf8(row[3]);
+        if (row[2] == "SHOWN")
+            served.shown[subject] << text;
+        else if (row[2] == "ENTER")
+            served.enters.append({subject, text});
+        else if (row[2] == "DOWNLOAD")
+            served.downloads.append({subject, text});
+        else if (row[2] == "ASKS_NAMES")
+            served.asksNames = true;
+    }
+    return served;
+}
+
 // libcurl's handles are made with calloc: this one fails on demand.
 std::atomic<bool> g_callocFails{false};
 
@@ -65,6 +118,8 @@ private slots:
     void commandSurvivesScenario_data();
     void commandSurvivesScenario();
     void hostileListingsAreShownSafely();
+    void everyServedEntryIsShown_data();
+    void everyServedEntryIsShown();
     void namesWithLineBreaksAreNeverSentBack();
     void badUserInputGetsClearOutcome_data();
     void badUserInputGetsClearOutcome();
@@ -226,11 +281,8 @@ void HostileTest::commandSurvivesScenario() {
 void HostileTest::hostileListingsAreShownSafely() {
     for (const char* listing : {"names", "long_line", "many"}) {
         HostileServer server("normal", listing);
-        QString error;
-        QVERIFY2(server.Start(error), qPrintable(error));
         WindowDriver window;
-        window.Type(server.Address(), "u", "p");
-        window.dlg.OnConnect();
+        QVERIFY(StartAndConnect(server, window));
         const QStringList lines = window.Lines();
         if (QByteArray(listing) == "names") {
             QVERIFY(lines.contains("[docs]") && lines.contains("a.txt") && lines.contains("/"));
@@ -246,20 +298,63 @@ void HostileTest::hostileListingsAreShownSafely() {
     }
 }
 
+void HostileTest::everyServedEntryIsShown_data() {
+    QTest::addColumn<QString>("kind");
+    QStringList kinds;
+    for (const QList<QByteArray>& row : ReadDataRows("served_listings.tsv")) {
+        if (!kinds.contains(row[0]))
+            kinds << row[0];
+    }
+    for (const QString& kind : kinds)
+        QTest::newRow(qPrintable(kind)) << kind;
+}
+
+void HostileTest::everyServedEntryIsShown() {
+    QFETCH(QString, kind);
+    const ServedListing served = ReadServedListing(kind);
+    HostileServer server("normal", kind);
+    WindowDriver window;
+    QVERIFY(StartAndConnect(server, window));
+    QCOMPARE(window.Lines(), served.shown["/"]);
+    // The bare names are asked for only where some line could not be read.
+    QCOMPARE(!server.Commands().filter(QRegularExpression("^NLST")).isEmpty(), served.asksNames);
+    window.dlg.OnRefresh();
+    QCOMPARE(Sorted(window.Lines()), Sorted(served.shown["/"]));
+
+    for (const auto& [line, directory] : served.enters) {
+        window.dlg.OnConnect();
+        const qsizetype messages = window.prompter->messages.size();
+        window.DoubleClickLine(line);
+        QCOMPARE(ShownPath(window.dlg.ListedDirectory()), directory);
+        QCOMPARE(window.Lines(), served.shown[directory]);
+        QCOMPARE(window.prompter->messages.size(), messages);
+    }
+    for (const auto& [line, outcome] : served.downloads) {
+        window.dlg.OnConnect();
+        window.ClickLine(line);
+        window.prompter->saveAnswers << m_target;
+        window.dlg.OnDownload();
+        QCOMPARE(window.prompter->messages.last(),
+                 QString(outcome == "ok" ? "下载成功!" : "下载失败!"));
+        QCOMPARE(QFile::exists(m_target), outcome == "ok");
+        QFile::remove(m_target);
+    }
+    // A name holding a CR never reaches the server, so neither does what follows the CR.
+    QVERIFY(server.Commands().filter("DELE").isEmpty());
+}
+
 void HostileTest::namesWithLineBreaksAreNeverSentBack() {
     HostileServer server("normal", "names");
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
     WindowDriver window;
-    window.Type(server.Address(), "u", "p");
-    window.dlg.OnConnect();
-    // A line break inside a listed name ends the line there: the rest is no entry.
-    QVERIFY(window.Lines().contains("evil"));
-    QVERIFY(window.Lines().filter("DELE").isEmpty());
-    window.ClickLine("evil");
+    QVERIFY(StartAndConnect(server, window));
+    // A CR inside a listed name is part of the name, shown, and never sent.
+    const QString evil = QString("evil") + QChar(0x240D) + "DELE a.txt";
+    QVERIFY(window.Lines().contains(evil));
+    window.ClickLine(evil);
     window.prompter->saveAnswers << m_target;
     window.dlg.OnDownload();
-    QFile::remove(m_target);
+    QCOMPARE(window.prompter->messages.last(), QString("下载失败!"));
+    QVERIFY(!QFile::exists(m_target));
 
     // A name holding NUL cannot be sent back at all.
     const QString nul = QString("nul") + QChar(0) + "inside";

@@ -3,6 +3,7 @@
 #include "ftp/RemoteName.h"
 #include "ftp/RemotePath.h"
 #include "ftp/ServerAddress.h"
+#include "tests/support/DataFile.h"
 
 #include <QtTest>
 
@@ -10,11 +11,8 @@ class ParserTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void listLine_data();
-    void listLine();
-    void mlsdLine_data();
-    void mlsdLine();
-    void readsSizesWhereGiven();
+    void listingLines_data();
+    void listingLines();
     void splitsLinesAcrossChunks();
     void dropsOverlongLines();
     void serverAddress_data();
@@ -24,120 +22,46 @@ private slots:
     void sendableText();
 };
 
-void ParserTest::listLine_data() {
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<bool>("parsed");
+void ParserTest::listingLines_data() {
+    QTest::addColumn<QByteArray>("listing");
+    QTest::addColumn<bool>("mlsd");
     QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<bool>("isDirectory");
+    QTest::addColumn<QByteArray>("kind");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<int>("unread");
 
-    QTest::newRow("pyftpdlib file")
-        << QByteArray("-rw-r--r--   1 user     group           6 Dec 06 18:10 hello.txt") << true
-        << QByteArray("hello.txt") << false;
-    QTest::newRow("proftpd directory, padded day")
-        << QByteArray("drwxr-xr-x   2 ftpu     ftpg         4096 Dec  6 18:11 docs") << true
-        << QByteArray("docs") << true;
-    QTest::newRow("year instead of time")
-        << QByteArray("-rw-r--r--   1 u g 10 Jan 31  2023 old.bin") << true << QByteArray("old.bin")
-        << false;
-    QTest::newRow("name with spaces, leading one kept")
-        << QByteArray("-rw-r--r--   1 u g 10 Jan 31 10:00  two  spaces ") << true
-        << QByteArray(" two  spaces ") << false;
-    QTest::newRow("no group column") << QByteArray("-rw-r--r--   1 user 6 Dec 06 18:10 nogroup")
-                                     << true << QByteArray("nogroup") << false;
-    QTest::newRow("symlink") << QByteArray("lrwxrwxrwx 1 u g 5 Dec 6 18:10 link -> target") << true
-                             << QByteArray("link") << false;
-    QTest::newRow("symlink to directory")
-        << QByteArray("lrwxrwxrwx 1 u g 5 Dec 6 18:10 up -> ../dir/") << true << QByteArray("up")
-        << true;
-    QTest::newRow("device file") << QByteArray("crw-rw-rw-   1 root root 1, 3 Dec 6 18:10 null")
-                                 << true << QByteArray("null") << false;
-    QTest::newRow("iso dates") << QByteArray("drwxr-xr-x 2 u g 4096 2024-01-31 10:00 iso dir")
-                               << true << QByteArray("iso dir") << true;
-    QTest::newRow("month in a name is no date")
-        << QByteArray("-rw-r--r-- 1 Dec 6 10 Jan 2 10:00 Dec 6 10:00 x") << true
-        << QByteArray("Dec 6 10:00 x") << false;
-    QTest::newRow("chinese name")
-        << QByteArray("-rw-r--r-- 1 u g 6 Dec 06 18:10 \xe4\xb8\xad\xe6\x96\x87.txt") << true
-        << QByteArray("\xe4\xb8\xad\xe6\x96\x87.txt") << false;
-    QTest::newRow("dos directory") << QByteArray("01-31-24  10:00AM       <DIR>          My Docs")
-                                   << true << QByteArray("My Docs") << true;
-    QTest::newRow("dos file") << QByteArray("01-31-2024  10:00PM            1234 report.txt")
-                              << true << QByteArray("report.txt") << false;
-    QTest::newRow("total line") << QByteArray("total 12") << false << QByteArray() << false;
-    QTest::newRow("empty") << QByteArray() << false << QByteArray() << false;
-    QTest::newRow("garbage") << QByteArray("\x01\x02 garbage ; ; ;") << false << QByteArray()
-                             << false;
-    QTest::newRow("date but no name")
-        << QByteArray("-rw-r--r-- 1 u g 6 Dec 06 18:10") << false << QByteArray() << false;
-    QTest::newRow("date and one blank, no name")
-        << QByteArray("-rw-r--r-- 1 u g 6 Dec 06 18:10 ") << false << QByteArray() << false;
-    QTest::newRow("permissions only") << QByteArray("drwxr-xr-x") << false << QByteArray() << false;
-    QTest::newRow("dos without name")
-        << QByteArray("01-31-24  10:00AM       <DIR>") << false << QByteArray() << false;
-}
-
-void ParserTest::listLine() {
-    QFETCH(QByteArray, line);
-    QFETCH(bool, parsed);
-    const auto entry = ParseListLine(line);
-    QCOMPARE(entry.has_value(), parsed);
-    if (parsed) {
-        QTEST(entry->name, "name");
-        QTEST(entry->isDirectory, "isDirectory");
+    int number = 0;
+    for (const QList<QByteArray>& cells : ReadDataRows("listings.tsv")) {
+        QCOMPARE(cells.size(), 6);
+        QTest::addRow("%s, row %d", cells[0].constData(), ++number)
+            << cells[1] << (cells[0] == "mlsd") << cells[2] << cells[3] << cells[4].toLongLong()
+            << cells[5].toInt();
     }
 }
 
-void ParserTest::mlsdLine_data() {
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<bool>("parsed");
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<bool>("isDirectory");
-
-    QTest::newRow("file") << QByteArray("type=file;size=6;modify=20241206181000; hello.txt") << true
-                          << QByteArray("hello.txt") << false;
-    QTest::newRow("dir, upper case")
-        << QByteArray("Type=Dir;Modify=20241206181000; docs") << true << QByteArray("docs") << true;
-    QTest::newRow("cdir by path") << QByteArray("type=cdir;perm=el; /home/u") << true
-                                  << QByteArray(".") << true;
-    QTest::newRow("pdir") << QByteArray("type=pdir;perm=el; ..") << true << QByteArray("..")
-                          << true;
-    QTest::newRow("name with spaces and semicolons")
-        << QByteArray("type=file;size=1; a; b  c") << true << QByteArray("a; b  c") << false;
-    QTest::newRow("leading bracket")
-        << QByteArray("type=file; [x]") << true << QByteArray("[x]") << false;
-    QTest::newRow("link") << QByteArray("type=OS.unix=slink:/etc;size=4; etc") << true
-                          << QByteArray("etc") << false;
-    QTest::newRow("no facts") << QByteArray(" bare") << true << QByteArray("bare") << false;
-    QTest::newRow("no space") << QByteArray("type=file;size=1;") << false << QByteArray() << false;
-    QTest::newRow("space but no name")
-        << QByteArray("type=file; ") << false << QByteArray() << false;
-}
-
-void ParserTest::mlsdLine() {
-    QFETCH(QByteArray, line);
-    QFETCH(bool, parsed);
-    const auto entry = ParseMlsdLine(line);
-    QCOMPARE(entry.has_value(), parsed);
-    if (parsed) {
-        QTEST(entry->name, "name");
-        QTEST(entry->isDirectory, "isDirectory");
+void ParserTest::listingLines() {
+    QFETCH(QByteArray, listing);
+    QFETCH(bool, mlsd);
+    QFETCH(QByteArray, kind);
+    ListingParser parser(mlsd ? ListingFormat::Mlsd : ListingFormat::List);
+    for (const QByteArray& line : listing.split('\n')) {
+        const QByteArray sent = line + "\r\n";
+        parser.Feed(sent.constData(), sent.size());
     }
-}
-
-void ParserTest::readsSizesWhereGiven() {
-    QCOMPARE(ParseMlsdLine("type=file;size=1234; a")->size, 1234);
-    QCOMPARE(ParseMlsdLine("type=file;size=x; a")->size, -1);
-    QCOMPARE(ParseMlsdLine("type=dir; d")->size, -1);
-    QCOMPARE(ParseListLine("-rw-r--r-- 1 u g 4294967296 Dec 06 18:10 big")->size,
-             Q_INT64_C(4294967296));
-    QCOMPARE(ParseListLine("-rw-r--r-- 1 u 77 Dec 06 18:10 nogroup")->size, 77);
-    QCOMPARE(ParseListLine("crw-rw-rw- 1 root root 1, 3 Dec 6 18:10 null")->size, 3);
-    QCOMPARE(ParseListLine("01-31-2024  10:00PM            1234 report.txt")->size, 1234);
-    QCOMPARE(ParseListLine("01-31-24  10:00AM       <DIR>          d")->size, -1);
+    parser.Finish();
+    QTEST(parser.UnreadLines(), "unread");
+    const auto& entries = parser.Entries();
+    QCOMPARE(entries.size(), size_t(kind == "none" ? 0 : 1));
+    if (kind == "none")
+        return;
+    QTEST(entries[0].name, "name");
+    QCOMPARE(entries[0].isDirectory, kind == "dir");
+    QCOMPARE(entries[0].kindKnown, kind != "link");
+    QTEST(entries[0].size, "size");
 }
 
 void ParserTest::splitsLinesAcrossChunks() {
-    const QByteArray listing = "type=dir; one\r\ntype=file; two\ntype=file; three";
+    const QByteArray listing = "type=dir; one\r\ntype=file; t\rwo\ntype=file; three";
     for (int chunk = 1; chunk <= listing.size(); ++chunk) {
         ListingParser parser(ListingFormat::Mlsd);
         for (int i = 0; i < listing.size(); i += chunk)
@@ -147,7 +71,7 @@ void ParserTest::splitsLinesAcrossChunks() {
         QCOMPARE(entries.size(), size_t(3));
         QCOMPARE(entries[0].name, QByteArray("one"));
         QVERIFY(entries[0].isDirectory);
-        QCOMPARE(entries[1].name, QByteArray("two"));
+        QCOMPARE(entries[1].name, QByteArray("t\rwo"));
         QCOMPARE(entries[2].name, QByteArray("three"));
     }
 }
@@ -161,6 +85,7 @@ void ParserTest::dropsOverlongLines() {
     parser.Finish();
     QCOMPARE(parser.Entries().size(), size_t(2));
     QCOMPARE(parser.Entries()[1].name, QByteArray("after"));
+    QCOMPARE(parser.UnreadLines(), 1);
 }
 
 void ParserTest::serverAddress_data() {
@@ -219,6 +144,8 @@ void ParserTest::displayNames() {
     QCOMPARE(RemoteName::Display("\xe4\xb8\xad\xe6\x96\x87"), QString("中文"));
     // The same word as a GBK server sends it.
     QCOMPARE(RemoteName::Display("\xd6\xd0\xce\xc4"), QString("中文"));
+    // A CR inside a name is shown, not acted on.
+    QCOMPARE(RemoteName::Display("evil\rname"), QString("evil\u240dname"));
 }
 
 void ParserTest::sendableText() {

@@ -6,9 +6,11 @@ void CtolmiDlg::RunListingCommand(const ListingCommand& command, const RemotePat
     m_pConnection.reset();
     m_pFinder.reset();
     UpdateData(true);
-    ClearFileList();
+    if (!command.tentative)
+        ClearFileList();
     OpenConnection();
     if (!m_pConnection) {
+        ClearFileList();
         MessageBox(command.loginFailure);
         ReleaseConnection();
         return;
@@ -17,11 +19,16 @@ void CtolmiDlg::RunListingCommand(const ListingCommand& command, const RemotePat
         MessageBox(command.loginSuccess + (command.appendServer ? m_strServer : QString()));
     // The list never shows a directory other than the one asked for.
     if (!EnterDirectory(directory)) {
-        MessageBox(m_monitor.IsCancelled() ? command.loginFailure
-                                           : QString(Messages::kDirectoryFailed));
+        const bool cancelled = m_monitor.IsCancelled();
+        if (!command.tentative || cancelled) {
+            ClearFileList();
+            MessageBox(cancelled ? command.loginFailure : QString(Messages::kDirectoryFailed));
+        }
         ReleaseConnection();
         return;
     }
+    // A tentative command empties the list only now that it has something to show.
+    ClearFileList();
     OpenFinder();
     if (m_monitor.IsCancelled()) {
         // A cancelled command fails as a failed login does.

@@ -89,6 +89,7 @@ private:
         QByteArray rawName;
         bool isDirectory;
         qint64 size;
+        bool kindKnown; // false: a file line that may still be a directory
     };
 
     void DoDataExchange(bool bSaveAndValidate);
@@ -120,6 +121,9 @@ private:
         QString loginSuccess; // empty: no message
         bool appendServer;    // the server text follows the success message
         void (CtolmiDlg::*list)();
+        // The directory may be none (an entry of unknown kind): when it cannot be entered,
+        // the list stays as it was and nothing is said.
+        bool tentative = false;
     };
     void RunListingCommand(const ListingCommand& command, const RemotePath& directory);
 

@@ -6,7 +6,7 @@
 namespace {
 
 // What each line of the list keeps besides its text.
-enum LineRole { RawNameRole = Qt::UserRole, DirectoryRole, SizeRole };
+enum LineRole { RawNameRole = Qt::UserRole, DirectoryRole, SizeRole, KindKnownRole };
 
 } // namespace
 
@@ -32,7 +32,7 @@ CtolmiDlg::ListLine CtolmiDlg::CurrentFinderLine() const {
     const bool isDirectory = m_pFinder->MatchesMask(FILE_ATTRIBUTE_DIRECTORY);
     const QString name = m_pFinder->GetFileName();
     return {isDirectory ? "[" + name + "]" : name, m_pFinder->GetRawFileName(), isDirectory,
-            m_pFinder->GetLength()};
+            m_pFinder->GetLength(), m_pFinder->IsKindKnown()};
 }
 
 void CtolmiDlg::ReadFinderLines(const std::function<void(ListLine)>& visit) {
@@ -51,6 +51,7 @@ void CtolmiDlg::AddLines(const std::vector<ListLine>& lines) {
         item->setData(RawNameRole, line.rawName);
         item->setData(DirectoryRole, line.isDirectory);
         item->setData(SizeRole, line.size);
+        item->setData(KindKnownRole, line.kindKnown);
         m_listFiles->addItem(item);
     }
     m_listFiles->setUpdatesEnabled(true);
@@ -82,5 +83,6 @@ std::optional<CtolmiDlg::ListLine> CtolmiDlg::SelectedLine() const {
         return std::nullopt;
     const QListWidgetItem* item = selected.first();
     return ListLine{item->text(), item->data(RawNameRole).toByteArray(),
-                    item->data(DirectoryRole).toBool(), item->data(SizeRole).toLongLong()};
+                    item->data(DirectoryRole).toBool(), item->data(SizeRole).toLongLong(),
+                    item->data(KindKnownRole).toBool()};
 }

@@ -10,11 +10,12 @@ void CtolmiDlg::OnFileListSelChange() {
 }
 
 void CtolmiDlg::OnFileListDblClk() {
-    // A file line, or no line at all, is nothing to enter: the list stays as it is.
+    // A file line, or no line at all, is nothing to enter: the list stays as it is. A line
+    // whose kind the server did not say may be a directory: entering it is tried.
     const std::optional<ListLine> line = SelectedLine();
-    if (!line || !line->isDirectory)
+    if (!line || (!line->isDirectory && line->kindKnown))
         return;
-    RunListingCommand(
-        {Messages::kConnectFailed, QString(), false, &CtolmiDlg::ListCurrentDirectory},
-        m_listedDirectory.Child(line->rawName));
+    RunListingCommand({Messages::kConnectFailed, QString(), false, &CtolmiDlg::ListCurrentDirectory,
+                       !line->isDirectory},
+                      m_listedDirectory.Child(line->rawName));
 }

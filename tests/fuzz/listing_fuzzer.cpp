@@ -10,8 +10,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
     // The first byte picks the format and how the bytes arrive.
-    const auto format = (data[0] & 1) ? ListingFormat::Mlsd : ListingFormat::List;
-    const size_t chunk = 1 + (data[0] >> 1);
+    const auto format = (data[0] & 1)   ? ListingFormat::Mlsd
+                        : (data[0] & 2) ? ListingFormat::Names
+                                        : ListingFormat::List;
+    const size_t chunk = 1 + (data[0] >> 2);
     const char* text = reinterpret_cast<const char*>(data + 1);
     const size_t length = size - 1;
 
@@ -20,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         parser.Feed(text + i, std::min(chunk, length - i));
     parser.Finish();
     for (const RemoteEntry& entry : parser.Entries()) {
-        if (entry.name.isEmpty() || entry.name.contains('\n'))
+        if (entry.name.isEmpty() || entry.name.contains('\n') ||
+            (format == ListingFormat::Names && entry.name.contains('/')))
             std::abort();
         RemoteName::Display(entry.name);
     }

@@ -1,11 +1,27 @@
 #!/usr/bin/python3
 """A real FTP server (pyftpdlib) for tests: 127.0.0.1, a free port printed on stdout."""
 import argparse
+import re
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
+
+
+MONTHS = [b"Jan", b"Feb", b"Mar", b"Apr", b"May", b"Jun", b"Jul", b"Aug", b"Sep", b"Oct",
+          b"Nov", b"Dec"]
+ENGLISH_DATE = re.compile(rb" (" + b"|".join(MONTHS) + rb") (\d\d) ")
+
+
+class ChineseDatesFS(AbstractedFS):
+    def format_list(self, basedir, listing, ignore_err=True):
+        def chinese(match):
+            month = MONTHS.index(match.group(1)) + 1
+            return b" %d\xe6\x9c\x88 %2d " % (month, int(match.group(2)))
+        for line in super().format_list(basedir, listing, ignore_err):
+            yield ENGLISH_DATE.sub(chinese, line, count=1)
 
 
 def main():
@@ -16,6 +32,8 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--anonymous", action="store_true", help="also let anonymous log in")
     parser.add_argument("--list-only", action="store_true", help="no MLSD, as many servers")
+    parser.add_argument("--chinese-dates", action="store_true",
+                        help='LIST dates as a Chinese locale prints them: "5月 21 14:02"')
     parser.add_argument("--refuse-active", action="store_true", help="refuse PORT and EPRT")
     parser.add_argument("--log", help="append every command received to this file")
     parser.add_argument("--refuse-rename", action="store_true", help="no RNFR/RNTO")
@@ -36,6 +54,8 @@ def main():
             return super().pre_process_command(line, cmd, arg)
 
     Handler.authorizer = authorizer
+    if args.chinese_dates:
+        Handler.abstracted_fs = ChineseDatesFS
     Handler.banner = "tolmi test server ready."
     Handler.auth_failed_timeout = 0  # tests try many wrong passwords
     if args.list_only:

@@ -2,6 +2,8 @@
 """A scripted misbehaving FTP server: plays one named scenario on 127.0.0.1 at a free port
 (printed on stdout) for every client, and logs every command it receives."""
 import argparse
+import codecs
+import os
 import socket
 import threading
 import time
@@ -34,6 +36,20 @@ def as_list_line(mlsd_line):
     return kind + b"rw-r--r--   1 u g %8d Dec 06 18:10 " % len(CONTENT) + name
 
 
+def served_listings(kind):
+    """The lines per (directory, command) that tests/data/served_listings.tsv gives `kind`."""
+    path = os.path.join(os.path.dirname(__file__), "..", "data", "served_listings.tsv")
+    served = {}
+    with open(path, "rb") as rows:
+        for row in rows:
+            cells = row.rstrip(b"\n").split(b"\t")
+            if row.startswith(b"#") or cells[0].decode() != kind:
+                continue
+            directory, command, text = (codecs.escape_decode(c)[0] for c in cells[1:])
+            served.setdefault((directory, command), []).append(text)
+    return served
+
+
 class Session:
     def __init__(self, conn, args):
         self.conn = conn
@@ -42,6 +58,8 @@ class Session:
         self.file = conn.makefile("rb")
         self.data_target = None   # (host, port) for active mode
         self.passive = None       # listening socket for passive mode
+        self.served = served_listings(args.listing)
+        self.cwd = b"/"
 
     def log(self, line):
         with open(self.args.log, "ab") as f:
@@ -109,6 +127,33 @@ class Session:
             return
         self.send("226 Transfer complete")
 
+    def served_command(self, command, argument):
+        """Plays a listing kind from the data file: directories, listings and files."""
+        if command == b"CWD":
+            path = argument if argument.startswith(b"/") else self.cwd.rstrip(b"/") + b"/" + argument
+            path = b"/" + path.strip(b"/")
+            known = any(directory == path for directory, _ in self.served)
+            self.cwd = path if known else self.cwd
+            self.send("250 Ok" if known else "550 No such directory")
+        elif command in (b"LIST", b"MLSD", b"NLST"):
+            if not any(c == command for _, c in self.served) and command != b"LIST":
+                self.send("500 Unknown command" if command == b"MLSD" else "550 No names")
+                return True
+            lines = self.served.get((self.cwd, command), [])
+            self.send_data(b"".join(line + b"\r\n" for line in lines), is_listing=True)
+        elif command == b"RETR":
+            # Only a name exactly as listed is a file here.
+            listed = [line for c in (b"LIST", b"MLSD", b"NLST")
+                      for line in self.served.get((self.cwd, c), [])]
+            if any(line == argument or line.endswith((b" " + argument, b"/" + argument))
+                   or b" " + argument + b" -> " in line for line in listed):
+                self.send_data(CONTENT)
+            else:
+                self.send("550 No such file")
+        else:
+            return False
+        return True
+
     def listing(self, command):
         lines = hostile_listing(self.args.listing)
         if command == b"LIST":
@@ -157,6 +202,8 @@ class Session:
             self.handle(command, argument)
 
     def handle(self, command, argument):
+        if self.served and self.served_command(command, argument):
+            return
         s = self.scenario
         if s == "slow_passive" and command in (b"EPSV", b"PASV"):
             time.sleep(SLOW_REPLY_SECONDS)

@@ -157,6 +157,8 @@ bool TestServer::StartPyftpdlib(QString& error) {
         arguments << "--refuse-rename";
     if (m_options.throttle > 0)
         arguments << "--throttle" << QString::number(m_options.throttle);
+    if (m_options.chineseDates)
+        arguments << "--chinese-dates";
     return StartPythonServer(m_process, arguments, m_port, error);
 }
 

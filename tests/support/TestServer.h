@@ -17,6 +17,7 @@ struct TestServerOptions {
     bool anonymous = false;    // anonymous logins allowed too (pyftpdlib only)
     bool refuseRename = false; // RNFR and RNTO refused (pyftpdlib only)
     int throttle = 0;          // bytes per second on data connections (pyftpdlib only)
+    bool chineseDates = false; // LIST dates as under a Chinese locale (pyftpdlib only)
 };
 
 // A real FTP server on 127.0.0.1 at a free port, serving a fresh temporary login directory,

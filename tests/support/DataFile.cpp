@@ -1,0 +1,42 @@
+#include "tests/support/DataFile.h"
+
+#include <QFile>
+
+namespace {
+
+QByteArray Unescape(QByteArrayView text) {
+    QByteArray bytes;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            bytes += text[i];
+            continue;
+        }
+        const char code = text[++i];
+        if (code == 'x') {
+            bytes += static_cast<char>(text.sliced(i + 1, 2).toByteArray().toInt(nullptr, 16));
+            i += 2;
+        } else {
+            bytes += code == 't' ? '\t' : code == 'n' ? '\n' : code == 'r' ? '\r' : code;
+        }
+    }
+    return bytes;
+}
+
+} // namespace
+
+QList<QList<QByteArray>> ReadDataRows(const QString& fileName) {
+    QFile file(QStringLiteral(TOLMI_SOURCE_DIR "/tests/data/") + fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(file.fileName()));
+    QList<QList<QByteArray>> rows;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().chopped(1);
+        if (line.startsWith('#'))
+            continue;
+        QList<QByteArray> cells;
+        for (const QByteArray& cell : line.split('\t'))
+            cells << Unescape(cell);
+        rows << cells;
+    }
+    return rows;
+}
