@@ -7,7 +7,7 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-translations-l10n libcurl4-openssl-dev
     fonts-wqy-microhei
-    python3 python3-pyftpdlib
+    python3 python3-pyftpdlib python3-openssl openssl
     curl lftp
     # the Debian package and its checks, desktop metadata validators, a real X11 session
     dpkg-dev lintian desktop-file-utils appstream xvfb x11-utils openbox wmctrl
@@ -34,9 +34,17 @@ fi
 # proftpd conflicts with any other installed FTP server package, so it is unpacked
 # into the tree instead of installed; nothing of it reaches /etc or /run.
 proftpd_dir=.deps/proftpd
-if [ ! -x "$proftpd_dir/usr/sbin/proftpd" ]; then
+download() {
     mkdir -p .deps/download
-    (cd .deps/download && apt-get download proftpd-core 2>/dev/null || as_root apt-get download proftpd-core)
+    (cd .deps/download && apt-get download "$1" 2>/dev/null || as_root apt-get download "$1")
+}
+if [ ! -x "$proftpd_dir/usr/sbin/proftpd" ]; then
+    download proftpd-core
     rm -rf "$proftpd_dir"
     dpkg-deb -x .deps/download/proftpd-core_*.deb "$proftpd_dir"
+fi
+# Its TLS module, for the tests of FTP over TLS.
+if [ ! -f "$proftpd_dir/usr/lib/proftpd/mod_tls.so" ]; then
+    download proftpd-mod-crypto
+    dpkg-deb -x .deps/download/proftpd-mod-crypto_*.deb "$proftpd_dir"
 fi

@@ -2,14 +2,15 @@
 
 #include "ftp/CFtpConnection.h"
 #include "ftp/CInternetException.h"
+#include "ftp/CertificateProbe.h"
 #include "ftp/CurlEasy.h"
 #include "ftp/RemoteName.h"
 #include "ftp/ServerAddress.h"
 
 #include <curl/curl.h>
 
-CInternetSession::CInternetSession(FtpTimeouts timeouts, TransferMonitor* monitor)
-    : m_timeouts(timeouts), m_monitor(monitor) {
+CInternetSession::CInternetSession(FtpTimeouts timeouts, TransferMonitor* monitor, TlsTrust* trust)
+    : m_timeouts(timeouts), m_monitor(monitor), m_trust(trust ? *trust : m_ownTrust) {
     CurlEasy::InitializeLibrary();
 }
 
@@ -24,12 +25,23 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const QString
     if (!address)
         throw CInternetException(CURLE_COULDNT_RESOLVE_HOST);
 
-    auto easy = std::make_unique<CurlEasy>(address->BaseUrl(), user.toUtf8(), password.toUtf8(),
-                                           m_timeouts, m_monitor);
+    auto easy = std::make_unique<CurlEasy>(*address, user.toUtf8(), password.toUtf8(), m_timeouts,
+                                           m_monitor, m_trust);
     if (!easy->IsValid())
         throw CInternetException(CURLE_FAILED_INIT);
     const CURLcode code = easy->Login();
+    if (code == CURLE_PEER_FAILED_VERIFICATION) {
+        auto certificate = ProbeCertificate(*address, m_timeouts, easy->VerifyResult());
+        if (certificate)
+            throw CInternetException(CInternetException::kCertificateNotVerified, certificate);
+    }
+    if (code == CURLE_SSL_PINNEDPUBKEYNOTMATCH)
+        throw CInternetException(CInternetException::kCertificateChanged);
     if (code != CURLE_OK)
         throw CInternetException(code);
+    if (!easy->TlsVersion().isEmpty())
+        m_trust.RememberTls(address->Key());
+    if (m_monitor)
+        m_monitor->SetTlsVersion(easy->TlsVersion());
     return std::make_unique<CFtpConnection>(std::move(easy));
 }

@@ -1,5 +1,8 @@
 #include "ftp/CurlEasy.h"
 
+#include <QFile>
+
+#include <cstring>
 #include <future>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -37,6 +40,13 @@ int ReportProgress(void* monitor, curl_off_t downloadTotal, curl_off_t downloade
     return transferMonitor->IsCancelled() ? 1 : 0;
 }
 
+// Some servers truncate uploads over TLS 1.3; 1.2 is asked for unless the server refuses it.
+constexpr long kTlsVersionCap = CURL_SSLVERSION_DEFAULT | CURL_SSLVERSION_MAX_TLSv1_2;
+
+bool IsProtocolVersionRefused(CURLcode code, const char* error) {
+    return code == CURLE_SSL_CONNECT_ERROR && std::strstr(error, "protocol version") != nullptr;
+}
+
 struct CurlGlobal {
     CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
     ~CurlGlobal() { curl_global_cleanup(); }
@@ -72,10 +82,19 @@ void CurlEasy::InitializeLibrary() {
     static CurlGlobal global;
 }
 
-CurlEasy::CurlEasy(QByteArray baseUrl, QByteArray user, QByteArray password, FtpTimeouts timeouts,
-                   TransferMonitor* monitor)
-    : m_curl(curl_easy_init()), m_baseUrl(std::move(baseUrl)), m_user(std::move(user)),
-      m_password(std::move(password)), m_timeouts(timeouts), m_monitor(monitor) {}
+CurlEasy::CurlEasy(ServerAddress address, QByteArray user, QByteArray password,
+                   FtpTimeouts timeouts, TransferMonitor* monitor, const TlsTrust& trust)
+    : m_curl(curl_easy_init()), m_address(std::move(address)), m_baseUrl(m_address.BaseUrl()),
+      m_user(std::move(user)), m_password(std::move(password)), m_timeouts(timeouts),
+      m_monitor(monitor), m_authorityFile(QFile::encodeName(trust.AuthorityFile())),
+      m_pin(trust.PinFor(m_address.Key())) {
+    // Once a server has spoken TLS in this run, or its certificate is pinned, finding it
+    // without TLS means someone stripped it: no login in clear then.
+    m_tlsRequired = m_address.tls != TlsMode::Opportunistic || trust.HadTls(m_address.Key()) ||
+                    !m_pin.isEmpty();
+    // libcurl 7.88 hangs on active data connections with TLS.
+    m_passive = m_tlsRequired;
+}
 
 CurlEasy::~CurlEasy() {
     if (!m_curl)
@@ -98,8 +117,9 @@ CURL* CurlEasy::Begin(const QByteArray& url) {
     curl_easy_reset(m_curl);
     curl_easy_setopt(m_curl, CURLOPT_URL, url.constData());
     // Only FTP: a server text must never make curl speak another protocol with the password.
-    curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "ftp");
-    curl_easy_setopt(m_curl, CURLOPT_REDIR_PROTOCOLS_STR, "ftp");
+    curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+    curl_easy_setopt(m_curl, CURLOPT_REDIR_PROTOCOLS_STR, "ftp,ftps");
+    curl_easy_setopt(m_curl, CURLOPT_ERRORBUFFER, m_error);
     curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 1L);
     // ".." is a real directory name here, not something to fold away.
@@ -124,6 +144,7 @@ CURL* CurlEasy::Begin(const QByteArray& url) {
     curl_easy_setopt(m_curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
     curl_easy_setopt(m_curl, CURLOPT_UPLOAD_BUFFERSIZE, kTransferBufferBytes);
     ApplyDataConnectionMode();
+    ApplyTls();
     if (m_monitor) {
         curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, ReportProgress);
@@ -144,35 +165,89 @@ long CurlEasy::ConnectLimitMs(const QByteArray& url) const {
 void CurlEasy::ApplyDataConnectionMode() {
     // Active mode on the control connection's own address; passive once that has failed.
     curl_easy_setopt(m_curl, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
-}
-
-CURLcode CurlEasy::Login() {
-    curl_easy_setopt(Begin(m_baseUrl), CURLOPT_NOBODY, 1L);
-    return Perform();
-}
-
-CURLcode CurlEasy::Perform(const std::function<void()>& rewind) {
-    CURLcode code = curl_easy_perform(m_curl);
-    if (!m_passive && IsActiveModeFailure(code, ResponseCode())) {
-        m_passive = true;
-        ApplyDataConnectionMode();
-        if (rewind)
-            rewind();
-        code = curl_easy_perform(m_curl);
+    void CurlEasy::ApplyTls() {
+        // Data connections are protected too (PROT P) and resume the control connection's TLS
+        // session, as many servers demand: libcurl's session cache stays on for that.
+        curl_easy_setopt(m_curl, CURLOPT_USE_SSL, m_tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY);
+        curl_easy_setopt(m_curl, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+        if (m_tlsVersionCapped)
+            curl_easy_setopt(m_curl, CURLOPT_SSLVERSION, kTlsVersionCap);
+        if (!m_authorityFile.isEmpty())
+            curl_easy_setopt(m_curl, CURLOPT_CAINFO, m_authorityFile.constData());
+        if (!m_pin.isEmpty()) {
+            // The user trusted this very key: it replaces the verification, on data connections
+            // too.
+            curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYPEER, 0L);
+            curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYHOST, 0L);
+            curl_easy_setopt(m_curl, CURLOPT_PINNEDPUBLICKEY, m_pin.constData());
+        }
     }
-    m_loggedIn = m_loggedIn || code == CURLE_OK;
-    return code;
-}
 
-void CurlEasy::DropConnection() {
-    CURL* curl = Begin(m_baseUrl);
-    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_perform(curl);
-}
+    int CurlEasy::WatchLogin(CURL*, curl_infotype type, char* text, size_t size, void* self) {
+        // libcurl names the TLS version of every handshake it completes.
+        static const QByteArray kHandshakeDone = "SSL connection using ";
+        const QByteArray line = QByteArray::fromRawData(text, static_cast<qsizetype>(size));
+        if (type == CURLINFO_TEXT && line.startsWith(kHandshakeDone)) {
+            const QByteArray rest = line.mid(kHandshakeDone.size());
+            static_cast<CurlEasy*>(self)->m_tlsVersion = rest.left(rest.indexOf(' '));
+        }
+        return 0;
+    }
 
-long CurlEasy::ResponseCode() const {
-    long code = 0;
-    curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);
-    return code;
-}
+    CURLcode CurlEasy::Login() {
+        CURLcode code = CURLE_OK;
+        for (;;) {
+            // A request with no body sends only the login: the server's answer to it is the check.
+            Begin(m_baseUrl);
+            curl_easy_setopt(m_curl, CURLOPT_NOBODY, 1L);
+            curl_easy_setopt(m_curl, CURLOPT_VERBOSE, 1L);
+            curl_easy_setopt(m_curl, CURLOPT_DEBUGFUNCTION, WatchLogin);
+            curl_easy_setopt(m_curl, CURLOPT_DEBUGDATA, this);
+            m_tlsVersion.clear();
+            code = Perform();
+            if (!m_tlsVersionCapped || !IsProtocolVersionRefused(code, m_error))
+                break;
+            // Refused before anything was sent: once more without the cap.
+            m_tlsVersionCapped = false;
+        }
+        if (code == CURLE_OK && !m_tlsVersion.isEmpty())
+            m_passive = true;
+        return code;
+    }
+
+    long CurlEasy::VerifyResult() const {
+        long result = 0;
+        curl_easy_getinfo(m_curl, CURLINFO_SSL_VERIFYRESULT, &result);
+        return result;
+    }
+
+    void CurlEasy::ApplyDataConnectionMode() {
+        // Active mode on the control connection's own address; passive once that has failed.
+        curl_easy_setopt(m_curl, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
+    }
+
+    CURLcode CurlEasy::Perform(const std::function<void()>& rewind) {
+        CURLcode code = curl_easy_perform(m_curl);
+        if (!m_passive && IsActiveModeFailure(code, ResponseCode())) {
+            m_passive = true;
+            ApplyDataConnectionMode();
+            if (rewind)
+                rewind();
+            code = curl_easy_perform(m_curl);
+        }
+        m_loggedIn = m_loggedIn || code == CURLE_OK;
+        return code;
+    }
+
+    void CurlEasy::DropConnection() {
+        CURL* curl = Begin(m_baseUrl);
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+        curl_easy_perform(curl);
+    }
+
+    long CurlEasy::ResponseCode() const {
+        long code = 0;
+        curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);
+        return code;
+    }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "ftp/FtpTimeouts.h"
+#include "ftp/ServerAddress.h"
+#include "ftp/TlsTrust.h"
 #include "ftp/TransferMonitor.h"
 
 #include <QByteArray>
@@ -9,16 +11,18 @@
 #include <mutex>
 
 // The libcurl handle of one FTP connection, private to the FTP layer. It keeps the logged-in
-// control connection between requests, and sets on every request the options they all share.
+// control connection between requests, and sets on every request the options they all share,
+// TLS among them.
 class CurlEasy {
 public:
     // Starts libcurl for the whole program; call once on the main thread before any other
     // thread uses it.
     static void InitializeLibrary();
 
-    // `monitor`, when given, sees the progress of every request and can cancel it.
-    CurlEasy(QByteArray baseUrl, QByteArray user, QByteArray password, FtpTimeouts timeouts,
-             TransferMonitor* monitor);
+    // `monitor`, when given, sees the progress of every request and can cancel it. What
+    // `trust` knows now decides how TLS is asked for and verified.
+    CurlEasy(ServerAddress address, QByteArray user, QByteArray password, FtpTimeouts timeouts,
+             TransferMonitor* monitor, const TlsTrust& trust);
     ~CurlEasy();
     CurlEasy(const CurlEasy&) = delete;
     CurlEasy& operator=(const CurlEasy&) = delete;
@@ -26,6 +30,11 @@ public:
     // False when libcurl could not make a handle: nothing else may be called then.
     [[nodiscard]] bool IsValid() const { return m_curl != nullptr; }
     const QByteArray& BaseUrl() const { return m_baseUrl; }
+
+    // The TLS version of the logged-in control connection ("TLSv1.2"); empty in clear text.
+    const QByteArray& TlsVersion() const { return m_tlsVersion; }
+    // OpenSSL's verdict on the server's certificate in the last request.
+    [[nodiscard]] long VerifyResult() const;
 
     // Starts a request on `url` with the shared options; the caller adds its own and performs.
     CURL* Begin(const QByteArray& url);
@@ -63,14 +72,24 @@ public:
 private:
     void ApplyDataConnectionMode();
     long ConnectLimitMs(const QByteArray& url) const;
+    void ApplyTls();
+    static int WatchLogin(CURL*, curl_infotype type, char* text, size_t size, void* self);
 
     CURL* m_curl;
+    ServerAddress m_address;
     QByteArray m_baseUrl;
     QByteArray m_user;
     QByteArray m_password;
     FtpTimeouts m_timeouts;
     TransferMonitor* m_monitor;
+    QByteArray m_authorityFile;
+    // Fixed for the connection's life: libcurl reuses a connection only with the same setting.
+    bool m_tlsRequired;
+    QByteArray m_pin;
+    QByteArray m_tlsVersion;
+    bool m_tlsVersionCapped = true;
     bool m_passive = false;
     bool m_loggedIn = false;
     ControlSocket m_controlSocket;
+    char m_error[CURL_ERROR_SIZE] = {};
 };

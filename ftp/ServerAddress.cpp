@@ -39,12 +39,34 @@ std::optional<quint16> ParsePort(const QByteArray& text) {
     return static_cast<quint16>(port);
 }
 
+// Takes a known scheme off the front; false for any other scheme.
+bool TakeScheme(QByteArray& bytes, ServerAddress& address) {
+    const qsizetype end = bytes.indexOf("://");
+    if (end < 0)
+        return true;
+    const QByteArray scheme = bytes.left(end).toLower();
+    if (scheme == "ftpes")
+        address.tls = TlsMode::Required;
+    else if (scheme == "ftps")
+        address.tls = TlsMode::Implicit;
+    else if (scheme != "ftp")
+        return false;
+    bytes = bytes.mid(end + 3);
+    // Only the server counts: every command works in the login directory.
+    const qsizetype path = bytes.indexOf('/');
+    if (path >= 0)
+        bytes.truncate(path);
+    return true;
+}
+
 } // namespace
 
 std::optional<ServerAddress> ServerAddress::Parse(const QString& text, quint16 defaultPort) {
-    const QByteArray bytes = text.toUtf8();
+    QByteArray bytes = text.trimmed().toUtf8();
     ServerAddress address;
-    address.port = defaultPort;
+    if (!TakeScheme(bytes, address))
+        return std::nullopt;
+    address.port = address.tls == TlsMode::Implicit ? kImplicitTlsPort : defaultPort;
 
     if (bytes.startsWith('[')) {
         const qsizetype close = bytes.indexOf(']');
@@ -88,7 +110,10 @@ std::optional<ServerAddress> ServerAddress::Parse(const QString& text, quint16 d
     return address;
 }
 
+QByteArray ServerAddress::Key() const {
+    return (isIpv6 ? "[" + host + "]" : host.toLower()) + ":" + QByteArray::number(port);
+}
+
 QByteArray ServerAddress::BaseUrl() const {
-    const QByteArray authority = isIpv6 ? "[" + host + "]" : host;
-    return "ftp://" + authority + ":" + QByteArray::number(port) + "/";
+    return (tls == TlsMode::Implicit ? "ftps://" : "ftp://") + Key() + "/";
 }

@@ -4,16 +4,30 @@
 #include <QString>
 #include <optional>
 
-// The server field: "host", "host:port", "[v6]", "[v6]:port" or a bare IPv6 literal.
+// How a connection speaks TLS.
+enum class TlsMode {
+    Opportunistic, // AUTH TLS when the server offers it, clear text otherwise
+    Required,      // AUTH TLS or no login at all
+    Implicit,      // TLS from the first byte, on its own port
+};
+
+// The server field: "host", "host:port", "[v6]", "[v6]:port" or a bare IPv6 literal, optionally
+// behind "ftp://", "ftpes://" (TLS required) or "ftps://" (implicit TLS, port 990) and
+// followed by a path, which is ignored.
 struct ServerAddress {
+    static constexpr quint16 kImplicitTlsPort = 990;
+
     QByteArray host; // without brackets
     quint16 port = 21;
     bool isIpv6 = false;
+    TlsMode tls = TlsMode::Opportunistic;
 
-    // Empty, malformed or out-of-range text gives nothing.
+    // Empty, malformed or out-of-range text gives nothing; blanks around it are ignored.
     [[nodiscard]] static std::optional<ServerAddress> Parse(const QString& text,
                                                             quint16 defaultPort);
 
-    // "ftp://host:port/", brackets around an IPv6 literal.
+    // "ftp://host:port/" ("ftps://" for implicit TLS), brackets around an IPv6 literal.
     QByteArray BaseUrl() const;
+    // "host:port": what this run remembers about a server is kept under it.
+    QByteArray Key() const;
 };

@@ -6,6 +6,17 @@ void TransferMonitor::Reset() {
     m_total = 0;
     m_expectedTotal = 0;
     m_entries = 0;
+    m_tlsMinorVersion = kNotConnected;
+}
+
+void TransferMonitor::SetTlsVersion(const QByteArray& version) {
+    static const QByteArray kPrefix = "TLSv1.";
+    if (version.isEmpty())
+        m_tlsMinorVersion = kClearText;
+    else if (version.startsWith(kPrefix))
+        m_tlsMinorVersion = version.mid(kPrefix.size()).toInt();
+    else // OpenSSL's name of TLS 1.0 is "TLSv1"
+        m_tlsMinorVersion = 0;
 }
 
 void TransferMonitor::SetBytes(qint64 done, qint64 total) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
 #include <atomic>
 
@@ -28,6 +29,13 @@ public:
     // A size known beforehand, for a transfer whose server does not announce one.
     void SetExpectedTotal(qint64 total) { m_expectedTotal = total; }
 
+    // The logged-in connection's TLS version as libcurl names it ("TLSv1.2"); empty: clear text.
+    void SetTlsVersion(const QByteArray& version);
+    static constexpr int kNotConnected = -2;
+    static constexpr int kClearText = -1;
+    // N of "TLS 1.N", or one of the two above.
+    int TlsMinorVersion() const { return m_tlsMinorVersion; }
+
     qint64 BytesDone() const { return m_done; }
     // 0 when unknown.
     qint64 BytesTotal() const;
@@ -39,4 +47,5 @@ private:
     std::atomic<qint64> m_total{0};
     std::atomic<qint64> m_expectedTotal{0};
     std::atomic<qint64> m_entries{0};
+    std::atomic<int> m_tlsMinorVersion{kNotConnected};
 };

@@ -103,8 +103,16 @@ void ParserTest::serverAddress_data() {
     QTest::newRow("international name") << "例子.测试" << true << QByteArray("ftp://例子.测试:21/");
     QTest::newRow("empty") << "" << false << QByteArray();
     QTest::newRow("spaces") << "   " << false << QByteArray();
-    QTest::newRow("padded name") << " host" << false << QByteArray();
-    QTest::newRow("scheme") << "ftp://host" << false << QByteArray();
+    QTest::newRow("padded name") << " host\t" << true << QByteArray("ftp://host:21/");
+    QTest::newRow("ftp scheme, path")
+        << "ftp://Host:2121/dir/x" << true << QByteArray("ftp://host:2121/");
+    QTest::newRow("ftpes scheme") << " FTPES://host/ " << true << QByteArray("ftp://host:21/");
+    QTest::newRow("ftps scheme") << "ftps://[::1]" << true << QByteArray("ftps://[::1]:990/");
+    QTest::newRow("ftps and port")
+        << "ftps://host:2990/" << true << QByteArray("ftps://host:2990/");
+    QTest::newRow("other scheme") << "http://host" << false << QByteArray();
+    QTest::newRow("scheme alone") << "ftps://" << false << QByteArray();
+    QTest::newRow("credentials after scheme") << "ftp://u:p@host" << false << QByteArray();
     QTest::newRow("port 0") << "host:0" << false << QByteArray();
     QTest::newRow("port 70000") << "host:70000" << false << QByteArray();
     QTest::newRow("port 65535") << "host:65535" << true << QByteArray("ftp://host:65535/");
@@ -124,8 +132,11 @@ void ParserTest::serverAddress() {
     QFETCH(bool, valid);
     const auto address = ServerAddress::Parse(text, 21);
     QCOMPARE(address.has_value(), valid);
-    if (valid)
-        QTEST(address->BaseUrl(), "url");
+    if (!valid)
+        return;
+    QTEST(address->BaseUrl(), "url");
+    const bool required = address->tls == TlsMode::Required;
+    QCOMPARE(required, text.contains("ftpes", Qt::CaseInsensitive));
 }
 
 void ParserTest::remotePath() {

@@ -2,6 +2,7 @@
 
 #include "ftp/CFtpConnection.h"
 #include "ftp/CFtpFileFind.h"
+#include "ftp/CInternetException.h"
 #include "ftp/CInternetSession.h"
 #include "ftp/RemotePath.h"
 #include "ftp/TransferMonitor.h"
@@ -36,6 +37,8 @@ public:
     // Where the window's questions go; tests and the benchmark answer them themselves.
     void SetPrompter(std::unique_ptr<Prompter> prompter);
     void SetFtpTimeouts(const FtpTimeouts& timeouts) { m_ftpTimeouts = timeouts; }
+    // A certificate authority trusted besides the system's (tests use their own).
+    void SetTlsAuthority(const QString& caFile) { m_tlsTrust.SetAuthorityFile(caFile); }
 
     // The directory the list shows, relative to the login directory.
     const RemotePath& ListedDirectory() const { return m_listedDirectory; }
@@ -134,6 +137,9 @@ private:
                       const std::function<T()>& work) {
         return ::RunInBackground<T>(this, m_monitor, activity, subject, work);
     }
+    // After a failed login: warns of a changed certificate, or asks whether to trust one that
+    // did not verify. True when the login is to be tried again, pinned to it.
+    bool TrustCertificateAfter(const CInternetException& failure);
     // Makes `directory` current on the command's connection; the login directory already is.
     bool EnterDirectory(const RemotePath& directory);
     // Logs in, enters the listed directory and runs `transfer` there; false on any failure.
@@ -147,4 +153,6 @@ private:
     TransferMonitor m_monitor;
     bool m_bInCommand = false;
     bool m_bCloseRequested = false;
+    // Lives for the run: servers that spoke TLS, certificates the user trusted.
+    TlsTrust m_tlsTrust;
 };

@@ -51,5 +51,22 @@ inline constexpr char kBytesDone[] = "已完成 %1";
 inline constexpr char kBytesTotal[] = " / %1";
 inline constexpr char kSpeed[] = "，速度 %1/s";
 inline constexpr char kTimeLeft[] = "，剩余约 %1 秒";
+inline constexpr char kEncrypted[] = "已加密（TLS 1.%1）";
+inline constexpr char kNotEncrypted[] = "未加密";
+
+// A server certificate that did not verify: which server, why, and the certificate.
+inline constexpr char kCertificateQuestion[] =
+    "服务器 %1 的证书无法验证：%2。\n\n"
+    "主题：%3\n签发者：%4\n有效期：%5 至 %6\nSHA-256 指纹：%7\n\n"
+    "是否仅在本次运行中信任此证书？";
+inline constexpr char kCertificateSelfSigned[] = "证书是自签名的";
+inline constexpr char kCertificateUnknownIssuer[] = "证书的签发者不受信任";
+inline constexpr char kCertificateExpired[] = "证书已过期";
+inline constexpr char kCertificateNotYetValid[] = "证书尚未生效";
+inline constexpr char kCertificateWrongName[] = "证书上的名称与服务器不符";
+inline constexpr char kCertificateOther[] = "证书未通过验证";
+inline constexpr char kTrustForThisRun[] = "仅本次运行信任";
+inline constexpr char kCertificateChanged[] =
+    "服务器 %1 的证书与本次运行中早先信任的证书不同，连接已中止！";
 
 } // namespace Messages

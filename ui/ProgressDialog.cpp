@@ -35,19 +35,30 @@ QString Size(double bytes) {
     return QStringLiteral("%1 GB").arg(bytes / (1024.0 * 1024 * 1024), 0, 'f', 2);
 }
 
+// Empty until the connection is logged in.
+QString EncryptionText(int tlsMinorVersion) {
+    if (tlsMinorVersion == TransferMonitor::kNotConnected)
+        return {};
+    if (tlsMinorVersion == TransferMonitor::kClearText)
+        return QString::fromUtf8(Messages::kNotEncrypted);
+    return QString::fromUtf8(Messages::kEncrypted).arg(tlsMinorVersion);
+}
+
 } // namespace
 
 ProgressDialog::ProgressDialog(QWidget* owner, TransferMonitor& monitor, ProgressActivity activity,
                                const QString& subject)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       m_monitor(monitor), m_activity(activity), m_figures(new QLabel(this)),
-      m_bar(new QProgressBar(this)), m_cancel(new QPushButton(Messages::kCancelButton, this)) {
+      m_encryption(new QLabel(this)), m_bar(new QProgressBar(this)),
+      m_cancel(new QPushButton(Messages::kCancelButton, this)) {
     setWindowTitle(QCoreApplication::applicationName());
     setWindowModality(Qt::ApplicationModal);
     auto* layout = new QVBoxLayout(this);
     auto* what = new QLabel(ActivityText(activity, subject), this);
     what->setWordWrap(true);
     layout->addWidget(what);
+    layout->addWidget(m_encryption);
     layout->addWidget(m_figures);
     layout->addWidget(m_bar);
     layout->addWidget(m_cancel, 0, Qt::AlignRight);
@@ -74,7 +85,12 @@ QString ProgressDialog::Figures() const {
     return m_figures->text();
 }
 
+QString ProgressDialog::Encryption() const {
+    return m_encryption->text();
+}
+
 void ProgressDialog::Refresh() {
+    m_encryption->setText(EncryptionText(m_monitor.TlsMinorVersion()));
     if (m_monitor.IsCancelled())
         return;
     if (m_activity == ProgressActivity::Listing) {

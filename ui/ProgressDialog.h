@@ -24,6 +24,7 @@ public:
     void Refresh();
 
     QString Figures() const;
+    QString Encryption() const; // empty before the login
     QPushButton* CancelButton() const { return m_cancel; }
 
 private:
@@ -34,6 +35,7 @@ private:
     ProgressActivity m_activity;
     QElapsedTimer m_elapsed;
     QLabel* m_figures;
+    QLabel* m_encryption;
     QProgressBar* m_bar;
     QPushButton* m_cancel;
 };

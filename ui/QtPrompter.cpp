@@ -1,8 +1,11 @@
 #include "ui/QtPrompter.h"
 
+#include "ui/Messages.h"
+
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 void QtPrompter::ShowMessage(QWidget* owner, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
@@ -17,4 +20,18 @@ QString QtPrompter::ChooseFileToOpen(QWidget* owner) {
 QString QtPrompter::ChooseFileToSave(QWidget* owner, const QString& suggestedName) {
     // The chooser asks before an existing file is chosen.
     return QFileDialog::getSaveFileName(owner, QCoreApplication::applicationName(), suggestedName);
+}
+
+bool QtPrompter::AskToTrustCertificate(QWidget* owner, const QString& question) {
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), question,
+                    QMessageBox::NoButton, owner);
+    QPushButton* trust =
+        box.addButton(QString::fromUtf8(Messages::kTrustForThisRun), QMessageBox::AcceptRole);
+    QPushButton* cancel =
+        box.addButton(QString::fromUtf8(Messages::kCancelButton), QMessageBox::RejectRole);
+    // Enter, Escape and the close box all keep the certificate untrusted.
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == trust;
 }

@@ -4,9 +4,11 @@ import argparse
 import re
 import sys
 
+from OpenSSL import SSL
+from OpenSSL._util import lib
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -39,6 +41,9 @@ def main():
     parser.add_argument("--refuse-rename", action="store_true", help="no RNFR/RNTO")
     parser.add_argument("--throttle", type=int, default=0,
                         help="bytes per second on each data connection, both ways")
+    parser.add_argument("--tls-cert", help="offer AUTH TLS with this PEM (certificate and key)")
+    parser.add_argument("--tls-required", action="store_true", help="refuse logins in clear")
+    parser.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte")
     args = parser.parse_args()
 
     authorizer = DummyAuthorizer()
@@ -46,12 +51,30 @@ def main():
     if args.anonymous:
         authorizer.add_anonymous(args.root, perm="elradfmwMT")
 
-    class Handler(FTPHandler):
+    def log(line):
+        if args.log:
+            with open(args.log, "a", encoding="utf-8", errors="replace") as log_file:
+                log_file.write(line + "\n")
+
+    class DataHandler(TLS_DTPHandler):
+        def readable(self):
+            # pyftpdlib 1.5.7 drops a data connection whose handshake starts before the
+            # transfer command; it must stay readable while the handshake runs.
+            return self._ssl_accepting or super().readable()
+
+        def handle_ssl_established(self):
+            reused = lib.SSL_session_reused(self.socket._ssl)
+            log("DATA TLS %s" % ("resumed" if reused else "new session"))
+
+    class Handler(TLS_FTPHandler if args.tls_cert else FTPHandler):
         def pre_process_command(self, line, cmd, arg):
-            if args.log:
-                with open(args.log, "a", encoding="utf-8", errors="replace") as log:
-                    log.write(line + "\n")
+            log(line)
             return super().pre_process_command(line, cmd, arg)
+
+        def handle(self):
+            if args.implicit_tls:
+                self.secure_connection(self.ssl_context)
+            super().handle()
 
     Handler.authorizer = authorizer
     if args.chinese_dates:
@@ -63,11 +86,19 @@ def main():
     if args.refuse_rename:
         Handler.proto_cmds = {k: v for k, v in Handler.proto_cmds.items()
                               if k not in ("RNFR", "RNTO")}
+    if args.tls_cert:
+        Handler.certfile = args.tls_cert
+        Handler.ssl_context = SSL.Context(SSL.TLS_SERVER_METHOD)
+        Handler.ssl_context.use_certificate_chain_file(args.tls_cert)
+        Handler.ssl_context.use_privatekey_file(args.tls_cert)
+        Handler.ssl_context.set_session_id(b"tolmi-test")
+        Handler.tls_control_required = args.tls_required or args.implicit_tls
+        Handler.tls_data_required = args.tls_required or args.implicit_tls
+        Handler.dtp_handler = DataHandler
     if args.throttle:
-        class Throttled(ThrottledDTPHandler):
-            read_limit = args.throttle
-            write_limit = args.throttle
-        Handler.dtp_handler = Throttled
+        bases = (DataHandler, ThrottledDTPHandler) if args.tls_cert else (ThrottledDTPHandler,)
+        Handler.dtp_handler = type("Throttled", bases,
+                                   {"read_limit": args.throttle, "write_limit": args.throttle})
     if args.refuse_active:
         def refuse(self, line):
             self.respond("502 Active mode not allowed.")

@@ -16,3 +16,8 @@ QString ScriptedPrompter::ChooseFileToSave(QWidget*, const QString& suggestedNam
     suggestedNames << suggestedName;
     return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
 }
+
+bool ScriptedPrompter::AskToTrustCertificate(QWidget*, const QString& question) {
+    certificateQuestions << question;
+    return !trustAnswers.isEmpty() && trustAnswers.takeFirst();
+}

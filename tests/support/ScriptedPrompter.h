@@ -11,10 +11,14 @@ public:
     void ShowMessage(QWidget* owner, const QString& text) override;
     QString ChooseFileToOpen(QWidget* owner) override;
     QString ChooseFileToSave(QWidget* owner, const QString& suggestedName) override;
+    bool AskToTrustCertificate(QWidget* owner, const QString& question) override;
 
     // Answers for the choosers, taken in order; an empty answer is a cancel.
     QStringList openAnswers;
     QStringList saveAnswers;
+    // Answers to certificate questions, in order; none left is a cancel.
+    QList<bool> trustAnswers;
+    QStringList certificateQuestions;
 
     QStringList messages;
     QStringList suggestedNames;

@@ -159,6 +159,14 @@ bool TestServer::StartPyftpdlib(QString& error) {
         arguments << "--throttle" << QString::number(m_options.throttle);
     if (m_options.chineseDates)
         arguments << "--chinese-dates";
+    if (m_options.tls != TlsOffer::None)
+        arguments << "--tls-cert" << m_options.certificate;
+    if (m_options.tls == TlsOffer::Required)
+        arguments << "--tls-required";
+    if (m_options.tls == TlsOffer::Implicit)
+        arguments << "--implicit-tls";
+    if (m_options.port != 0)
+        arguments << "--port" << QString::number(m_options.port);
     return StartPythonServer(m_process, arguments, m_port, error);
 }
 
@@ -172,7 +180,7 @@ bool TestServer::StartProftpd(QString& error) {
     const QByteArray userName = root ? "root" : ::getpwuid(::getuid())->pw_name;
     const QByteArray groupName = root ? "root" : ::getgrgid(::getgid())->gr_name;
     const QByteArray dir = QFile::encodeName(m_dir.path());
-    m_port = FreeLoopbackPort();
+    m_port = m_options.port != 0 ? m_options.port : FreeLoopbackPort();
 
     const QByteArray passwd =
         User().toUtf8() + ":" + PasswordHash(Password()) + ":" + QByteArray::number(::getuid()) +
@@ -196,7 +204,7 @@ bool TestServer::StartProftpd(QString& error) {
               dir + "/passwd\nAuthGroupFile " + dir +
               "/group\nRequireValidShell off\nAllowOverwrite on\nAllowStoreRestart on\n"
               "LogFormat commands \"%r\"\nExtendedLog " +
-              dir + "/commands.log ALL commands\n";
+              dir + "/commands.log ALL commands\n" + ProftpdTlsConfig();
     if (!WriteText(m_dir.filePath("passwd"), passwd, QFile::ReadOwner | QFile::WriteOwner) ||
         !WriteText(m_dir.filePath("group"), group, QFile::ReadOwner | QFile::WriteOwner) ||
         !WriteText(m_dir.filePath("proftpd.conf"), config, QFile::ReadOwner | QFile::WriteOwner)) {
@@ -209,6 +217,21 @@ bool TestServer::StartProftpd(QString& error) {
         return false;
     }
     return true;
+}
+
+QByteArray TestServer::ProftpdTlsConfig() const {
+    if (m_options.tls == TlsOffer::None)
+        return {};
+    const QString modules =
+        QFileInfo(QStringLiteral(TOLMI_PROFTPD)).dir().filePath("../lib/proftpd");
+    const QByteArray certificate = QFile::encodeName(m_options.certificate);
+    return "ModulePath " + QFile::encodeName(QDir::cleanPath(modules)) +
+           "\nLoadModule mod_tls.c\nTLSEngine on\nTLSProtocol TLSv1.2 TLSv1.3\n"
+           "TLSRSACertificateFile " +
+           certificate + "\nTLSRSACertificateKeyFile " + certificate +
+           "\nTLSVerifyClient off\nTLSRequired " +
+           (m_options.tls == TlsOffer::Required ? "on" : "off") + "\nTLSLog " +
+           QFile::encodeName(m_dir.filePath("tls.log")) + "\n";
 }
 
 bool TestServer::WaitUntilListening(QString& error) {
@@ -226,11 +249,27 @@ bool TestServer::WaitUntilListening(QString& error) {
     return false;
 }
 
-QStringList TestServer::Commands() const {
-    QFile log(m_dir.filePath("commands.log"));
+QStringList TestServer::LogLines(const QString& name) const {
+    QFile log(m_dir.filePath(name));
     if (!log.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+QStringList TestServer::Commands() const {
+    return LogLines("commands.log");
+}
+
+int TestServer::ResumedTlsDataConnections() const {
+    if (m_options.kind == ServerKind::Proftpd)
+        return LogLines("tls.log").filter("client reused TLS session for data connection").size();
+    return Commands().filter("DATA TLS resumed").size();
+}
+
+int TestServer::NewTlsDataConnections() const {
+    if (m_options.kind == ServerKind::Proftpd)
+        return LogLines("tls.log").filter("client did not reuse TLS session").size();
+    return Commands().filter("DATA TLS new session").size();
 }
 
 void TestServer::WriteFile(const QString& relativePath, const QByteArray& content) const {

@@ -11,6 +11,13 @@ enum class ServerKind {
     Proftpd,           // a C server; MLSD with "." and ".."
 };
 
+enum class TlsOffer {
+    None,     // clear text only
+    Explicit, // AUTH TLS offered, clear text allowed
+    Required, // no login without AUTH TLS
+    Implicit, // TLS from the first byte (pyftpdlib only)
+};
+
 struct TestServerOptions {
     ServerKind kind = ServerKind::Pyftpdlib;
     bool refuseActive = false; // PORT and EPRT refused (pyftpdlib only)
@@ -18,6 +25,9 @@ struct TestServerOptions {
     bool refuseRename = false; // RNFR and RNTO refused (pyftpdlib only)
     int throttle = 0;          // bytes per second on data connections (pyftpdlib only)
     bool chineseDates = false; // LIST dates as under a Chinese locale (pyftpdlib only)
+    TlsOffer tls = TlsOffer::None;
+    QString certificate{}; // PEM with the certificate and its key, for TLS
+    quint16 port = 0;      // 0: any free port
 };
 
 // A real FTP server on 127.0.0.1 at a free port, serving a fresh temporary login directory,
@@ -44,6 +54,10 @@ public:
     QStringList Commands() const;
     // How many logins the server has been asked for.
     int Logins() const;
+    // TLS data connections that resumed the control connection's session, and all of them,
+    // as the server logged them.
+    int ResumedTlsDataConnections() const;
+    int NewTlsDataConnections() const;
 
     // Writes a file below the login directory (parents made as needed).
     void WriteFile(const QString& relativePath, const QByteArray& content) const;
@@ -54,6 +68,8 @@ private:
     bool StartPyftpdlib(QString& error);
     bool StartProftpd(QString& error);
     bool WaitUntilListening(QString& error);
+    QByteArray ProftpdTlsConfig() const;
+    QStringList LogLines(const QString& name) const;
 
     TestServerOptions m_options;
     QTemporaryDir m_dir;

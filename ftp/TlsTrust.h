@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QMutex>
+#include <QSet>
+#include <QString>
+
+// What this run has learnt about servers' TLS, kept in memory only: which servers (by
+// "host:port") completed a TLS login, and whose certificate the user chose to trust. The
+// window's thread and the worker both use it.
+class TlsTrust {
+public:
+    // A certificate authority trusted besides the system's store; empty: the store alone.
+    void SetAuthorityFile(const QString& path);
+    QString AuthorityFile() const;
+
+    // A server that spoke TLS once must not be found without it later in the run.
+    void RememberTls(const QByteArray& server);
+    bool HadTls(const QByteArray& server) const;
+
+    // `pin` is libcurl's "sha256//..." form of the trusted certificate's public key.
+    void Pin(const QByteArray& server, const QByteArray& pin);
+    // Empty when the user trusted no certificate of this server.
+    QByteArray PinFor(const QByteArray& server) const;
+
+private:
+    mutable QMutex m_mutex;
+    QString m_authorityFile;
+    QSet<QByteArray> m_hadTls;
+    QHash<QByteArray, QByteArray> m_pins;
+};
