@@ -1,6 +1,7 @@
 #include "bench/BenchCases.h"
 
 #include "tests/support/ScriptedPrompter.h"
+#include "tests/support/TestCertificates.h"
 #include "ui/CtolmiDlg.h"
 
 #include <QDir>
@@ -89,7 +90,7 @@ double External(const QString& program, const QStringList& arguments) {
 }
 
 double Curl(const QStringList& arguments) {
-    return External("curl", QStringList{"-s", "-S", "-P", "-"} + arguments);
+    return External("curl", QStringList{"-s", "-S"} + arguments);
 }
 
 std::unique_ptr<TestServer> StartServer(ServerKind kind) {
@@ -130,7 +131,7 @@ CaseResult ChineseListingCase(const BenchSettings& settings) {
     if (window.dlg.m_listFiles->count() != settings.entries + 100)
         qFatal("the Chinese-locale listing showed %d lines", window.dlg.m_listFiles->count());
     const Timing curl = Repeat(settings.runs, [&] {
-        return Curl({"-u", Credentials(server), Url(server)});
+        return Curl({"-P", "-", "-u", Credentials(server), Url(server)});
     });
     return {"connect, " + QString::number(settings.entries) + " entries, Chinese-locale LIST",
             TestServer::KindName(options.kind),
@@ -138,6 +139,92 @@ CaseResult ChineseListingCase(const BenchSettings& settings) {
             "curl LIST listing",
             curl,
             1.5};
+}
+
+struct TransferTimings {
+    Timing download, curlDownload, upload, curlUpload;
+};
+
+// Downloads big.bin and uploads the source file through the window, and the same with curl
+// given `curlOptions`; the window must be logged in already.
+TransferTimings TimeTransfers(Window& window, const TestServer& server,
+                              const BenchSettings& settings, const QStringList& curlOptions,
+                              double& transferPeak) {
+    const QString source = settings.workDir + "/source.bin";
+    const QString target = settings.workDir + "/target.bin";
+    auto timeWindow = [&](void (CtolmiDlg::*handler)(), const QString& expected) {
+        const double before = ResetPeakRss();
+        const double seconds = window.Time(handler, expected);
+        transferPeak = std::max(transferPeak, PeakRssMiB() - before);
+        return seconds;
+    };
+    auto curl = [&](const QStringList& arguments) {
+        return Curl(curlOptions + QStringList{"-u", Credentials(server)} + arguments);
+    };
+    auto removeTarget = [&] { QFile::remove(target); };
+    TransferTimings timings;
+    timings.download = Repeat(
+        settings.runs,
+        [&] {
+            window.Select("big.bin");
+            window.Prompter().saveAnswers << target;
+            return timeWindow(&CtolmiDlg::OnDownload, "下载成功");
+        },
+        removeTarget);
+    timings.curlDownload = Repeat(
+        settings.runs,
+        [&] {
+            return curl({"-o", target, Url(server, "big.bin")});
+        },
+        removeTarget);
+    removeTarget();
+    const QString uploaded = server.Root() + "/source.bin";
+    const QString curlUploaded = server.Root() + "/curl-up.bin";
+    timings.upload = Repeat(
+        settings.runs,
+        [&] {
+            window.Prompter().openAnswers << source;
+            return timeWindow(&CtolmiDlg::OnUpload, "上传成功");
+        },
+        [&] { QFile::remove(uploaded); });
+    timings.curlUpload = Repeat(
+        settings.runs,
+        [&] {
+            return curl({"-T", source, Url(server, "curl-up.bin")});
+        },
+        [&] { QFile::remove(curlUploaded); });
+    QFile::remove(uploaded);
+    QFile::remove(curlUploaded);
+    return timings;
+}
+
+// Connect on a directory of ten files against one curl listing with `curlOptions`: the cost of
+// one command.
+std::pair<Timing, Timing> TimeSmallConnect(TestServer& small, const BenchSettings& settings,
+                                           const QString& authority,
+                                           const QStringList& curlOptions) {
+    for (int i = 0; i < 10; ++i)
+        small.WriteFile(QStringLiteral("file-%1.txt").arg(i), "x");
+    Start(small);
+    Window window(small);
+    window.dlg.SetTlsAuthority(authority);
+    const Timing connect =
+        Repeat(settings.runs * 3, [&] { return window.Time(&CtolmiDlg::OnConnect, "连接成功"); });
+    const Timing curl = Repeat(settings.runs * 3, [&] {
+        return Curl(curlOptions + QStringList{"-u", Credentials(small), "-X", "MLSD", Url(small)});
+    });
+    return {connect, curl};
+}
+
+// The big file on the server: a hard link, the same bytes without a second gigabyte on disk.
+void PlaceBigFile(const TestServer& server, const BenchSettings& settings) {
+    const QString source = settings.workDir + "/source.bin";
+    if (!QFile::exists(source) && !WriteBigFile(source, settings.fileBytes))
+        qFatal("cannot write %s", qPrintable(source));
+    const QByteArray big = QFile::encodeName(server.Root() + "/big.bin");
+    if (::link(QFile::encodeName(source).constData(), big.constData()) != 0 &&
+        !QFile::copy(source, server.Root() + "/big.bin"))
+        qFatal("cannot place the big file");
 }
 
 } // namespace
@@ -163,43 +250,21 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
     const QString serverName = TestServer::KindName(kind);
     std::vector<CaseResult> results;
     const QString local = settings.workDir;
-    const QString source = local + "/source.bin";
-    const QString target = local + "/target.bin";
-    if (!QFile::exists(source) && !WriteBigFile(source, settings.fileBytes))
-        qFatal("cannot write %s", qPrintable(source));
-
     auto transfers = StartServer(kind);
-    // A hard link: the same bytes without a second gigabyte on disk.
-    const QByteArray big = QFile::encodeName(transfers->Root() + "/big.bin");
-    if (::link(QFile::encodeName(source).constData(), big.constData()) != 0 &&
-        !QFile::copy(source, transfers->Root() + "/big.bin"))
-        qFatal("cannot place the big file");
+    PlaceBigFile(*transfers, settings);
     Start(*transfers);
     Window window(*transfers);
     double transferPeak = 0; // above the resident size when the transfer started
 
-    // Download.
     window.Time(&CtolmiDlg::OnConnect, "连接成功");
-    const Timing download = Repeat(
-        settings.runs,
-        [&] {
-            window.Select("big.bin");
-            window.Prompter().saveAnswers << target;
-            const double before = ResetPeakRss();
-            const double seconds = window.Time(&CtolmiDlg::OnDownload, "下载成功");
-            transferPeak = std::max(transferPeak, PeakRssMiB() - before);
-            return seconds;
-        },
-        [&] { QFile::remove(target); });
-    const Timing curlDownload = Repeat(
-        settings.runs,
-        [&] {
-            return Curl({"-u", Credentials(*transfers), "-o", target, Url(*transfers, "big.bin")});
-        },
-        [&] { QFile::remove(target); });
-    results.push_back(
-        {"download 1 GiB, active", serverName, download, "curl -P -", curlDownload, 1.05});
+    const TransferTimings timings =
+        TimeTransfers(window, *transfers, settings, {"-P", "-"}, transferPeak);
+    results.push_back({"download 1 GiB, active", serverName, timings.download, "curl -P -",
+                       timings.curlDownload, 1.05});
+    results.push_back({"upload 1 GiB, active", serverName, timings.upload, "curl -P - -T",
+                       timings.curlUpload, 1.05});
 
+    const QString target = local + "/target.bin";
     const Timing lftp = Repeat(
         settings.runs,
         [&] {
@@ -209,45 +274,13 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
                                        Url(*transfers) + "; get big.bin -o " + target});
         },
         [&] { QFile::remove(target); });
-    results.push_back({"download 1 GiB, active (lftp for reference)", serverName, download,
+    results.push_back({"download 1 GiB, active (lftp for reference)", serverName, timings.download,
                        "lftp, ftp:passive-mode off", lftp, std::nullopt});
     QFile::remove(target);
-
-    // Upload.
-    const Timing upload = Repeat(
-        settings.runs,
-        [&] {
-            window.Prompter().openAnswers << source;
-            const double before = ResetPeakRss();
-            const double seconds = window.Time(&CtolmiDlg::OnUpload, "上传成功");
-            transferPeak = std::max(transferPeak, PeakRssMiB() - before);
-            return seconds;
-        },
-        [&] { QFile::remove(transfers->Root() + "/source.bin"); });
-    const Timing curlUpload = Repeat(
-        settings.runs,
-        [&] {
-            return Curl(
-                {"-u", Credentials(*transfers), "-T", source, Url(*transfers, "curl-up.bin")});
-        },
-        [&] { QFile::remove(transfers->Root() + "/curl-up.bin"); });
-    QFile::remove(transfers->Root() + "/source.bin");
-    QFile::remove(transfers->Root() + "/curl-up.bin");
-    results.push_back(
-        {"upload 1 GiB, active", serverName, upload, "curl -P - -T", curlUpload, 1.05});
     memory.transferPeakAboveIdleMiB = std::max(memory.transferPeakAboveIdleMiB, transferPeak);
 
-    // Connect on a small directory: the cost of one command.
     auto small = StartServer(kind);
-    for (int i = 0; i < 10; ++i)
-        small->WriteFile(QStringLiteral("file-%1.txt").arg(i), "x");
-    Start(*small);
-    Window smallWindow(*small);
-    const Timing smallConnect = Repeat(
-        settings.runs * 3, [&] { return smallWindow.Time(&CtolmiDlg::OnConnect, "连接成功"); });
-    const Timing smallCurl = Repeat(settings.runs * 3, [&] {
-        return Curl({"-u", Credentials(*small), "-X", "MLSD", Url(*small)});
-    });
+    const auto [smallConnect, smallCurl] = TimeSmallConnect(*small, settings, {}, {"-P", "-"});
     results.push_back(
         {"connect, 10 entries", serverName, smallConnect, "curl MLSD listing", smallCurl, 1.2});
 
@@ -266,7 +299,7 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
     const Timing largeRefresh =
         Repeat(settings.runs, [&] { return largeWindow.Time(&CtolmiDlg::OnRefresh, "刷新成功"); });
     const Timing largeCurl = Repeat(settings.runs, [&] {
-        return Curl({"-u", Credentials(*large), "-X", "MLSD", Url(*large)});
+        return Curl({"-P", "-", "-u", Credentials(*large), "-X", "MLSD", Url(*large)});
     });
     const QString entries = QString::number(settings.entries);
     results.push_back({"connect, " + entries + " entries", serverName, largeConnect,
@@ -278,4 +311,37 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
     if (kind == ServerKind::Pyftpdlib)
         results.push_back(ChineseListingCase(settings));
     return results;
+}
+
+std::vector<CaseResult> RunTlsBenchCases(const BenchSettings& settings, MemoryResult& memory) {
+    TestCertificates certificates;
+    QString error;
+    if (!certificates.Generate(error))
+        qFatal("%s", qPrintable(error));
+    TestServerOptions options{ServerKind::Proftpd};
+    options.tls = TlsOffer::Required;
+    options.certificate = certificates.Signed();
+    const QString serverName = "proftpd, mod_tls";
+    const QStringList curlTls = {"--ssl-reqd", "--cacert", certificates.Authority()};
+
+    TestServer transfers(options);
+    PlaceBigFile(transfers, settings);
+    Start(transfers);
+    Window window(transfers);
+    window.dlg.SetTlsAuthority(certificates.Authority());
+    window.Time(&CtolmiDlg::OnConnect, "连接成功");
+    double transferPeak = 0;
+    const TransferTimings timings =
+        TimeTransfers(window, transfers, settings, curlTls, transferPeak);
+    memory.transferPeakAboveIdleMiB = std::max(memory.transferPeakAboveIdleMiB, transferPeak);
+
+    TestServer small(options);
+    const auto [connect, curlListing] =
+        TimeSmallConnect(small, settings, certificates.Authority(), curlTls);
+    return {{"download 1 GiB, TLS, passive", serverName, timings.download, "curl --ssl-reqd",
+             timings.curlDownload, 1.05},
+            {"upload 1 GiB, TLS, passive", serverName, timings.upload, "curl --ssl-reqd -T",
+             timings.curlUpload, 1.05},
+            {"connect, 10 entries, TLS", serverName, connect, "curl --ssl-reqd MLSD listing",
+             curlListing, 1.2}};
 }

@@ -35,3 +35,6 @@ struct MemoryResult {
 // Every case against one kind of server; the tolmi side runs the window's own handlers.
 std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& settings,
                                       MemoryResult& memory);
+
+// Transfers and a small Connect over TLS against proftpd with mod_tls, beside curl.
+std::vector<CaseResult> RunTlsBenchCases(const BenchSettings& settings, MemoryResult& memory);

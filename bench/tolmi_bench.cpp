@@ -65,8 +65,16 @@ int main(int argc, char* argv[]) {
         QApplication::processEvents();
         memory.idleMiB = CurrentRssMiB();
     }
-    for (ServerKind kind : {ServerKind::Proftpd, ServerKind::Pyftpdlib}) {
-        const auto cases = RunBenchCases(kind, settings, memory);
+    // TOLMI_BENCH_CASES=clear or =tls runs only those cases.
+    const QByteArray only = qgetenv("TOLMI_BENCH_CASES");
+    if (only != "tls") {
+        for (ServerKind kind : {ServerKind::Proftpd, ServerKind::Pyftpdlib}) {
+            const auto cases = RunBenchCases(kind, settings, memory);
+            results.insert(results.end(), cases.begin(), cases.end());
+        }
+    }
+    if (only != "clear") {
+        const auto cases = RunTlsBenchCases(settings, memory);
         results.insert(results.end(), cases.begin(), cases.end());
     }
     const Timing loopback =
