@@ -6,8 +6,10 @@
 #include "tests/support/TestServer.h"
 #include "tests/support/WindowDriver.h"
 #include "ui/ProgressDialog.h"
+#include "ui/QtPrompter.h"
 
 #include <QDir>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -47,10 +49,12 @@ private slots:
     void clearTextOnlyWhereAllowed();
     void cancelledTransferLeavesNoFile_data();
     void cancelledTransferLeavesNoFile();
+    void trustQuestionDefaultsToCancel_data();
+    void trustQuestionDefaultsToCancel();
 
 private:
-    std::unique_ptr<TestServer> Start(ServerKind kind, TlsOffer tls, const QString& certificate,
-                                      quint16 port = 0, int throttle = 0);
+    static TestServerOptions Options(ServerKind kind, TlsOffer tls, const QString& certificate);
+    static std::unique_ptr<TestServer> Start(const TestServerOptions& options);
     static void Connect(WindowDriver& window, const QString& server, const TestServer& at);
 
     TestCertificates m_certificates;
@@ -66,14 +70,15 @@ void TlsTest::init() {
     m_local = std::make_unique<QTemporaryDir>();
 }
 
-std::unique_ptr<TestServer> TlsTest::Start(ServerKind kind, TlsOffer tls,
-                                           const QString& certificate, quint16 port, int throttle) {
+TestServerOptions TlsTest::Options(ServerKind kind, TlsOffer tls, const QString& certificate) {
     TestServerOptions options;
     options.kind = kind;
     options.tls = tls;
     options.certificate = certificate;
-    options.port = port;
-    options.throttle = throttle;
+    return options;
+}
+
+std::unique_ptr<TestServer> TlsTest::Start(const TestServerOptions& options) {
     auto server = std::make_unique<TestServer>(options);
     QString error;
     if (!server->Start(error))
@@ -91,17 +96,20 @@ void TlsTest::verifiedLoginsAndTransfers_data() {
     QTest::addColumn<TlsOffer>("tls");
     QTest::addColumn<QString>("scheme");
     QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("tls13Only");
 
     QTest::newRow("pyftpdlib, TLS offered, 1 MiB")
-        << ServerKind::Pyftpdlib << TlsOffer::Explicit << "" << kMiB;
+        << ServerKind::Pyftpdlib << TlsOffer::Explicit << "" << kMiB << false;
     QTest::newRow("pyftpdlib, TLS required, ftpes, 100 MiB")
-        << ServerKind::Pyftpdlib << TlsOffer::Required << "ftpes://" << 100 * kMiB;
+        << ServerKind::Pyftpdlib << TlsOffer::Required << "ftpes://" << 100 * kMiB << false;
     QTest::newRow("pyftpdlib, implicit TLS, ftps, 1 MiB")
-        << ServerKind::Pyftpdlib << TlsOffer::Implicit << "ftps://" << kMiB;
+        << ServerKind::Pyftpdlib << TlsOffer::Implicit << "ftps://" << kMiB << false;
+    QTest::newRow("pyftpdlib, TLS 1.3 only, 1 MiB")
+        << ServerKind::Pyftpdlib << TlsOffer::Explicit << "" << kMiB << true;
     QTest::newRow("proftpd, TLS offered, ftp scheme, 1 MiB")
-        << ServerKind::Proftpd << TlsOffer::Explicit << "ftp://" << kMiB;
+        << ServerKind::Proftpd << TlsOffer::Explicit << "ftp://" << kMiB << false;
     QTest::newRow("proftpd, TLSRequired, 100 MiB")
-        << ServerKind::Proftpd << TlsOffer::Required << "" << 100 * kMiB;
+        << ServerKind::Proftpd << TlsOffer::Required << "" << 100 * kMiB << false;
 }
 
 void TlsTest::verifiedLoginsAndTransfers() {
@@ -109,7 +117,10 @@ void TlsTest::verifiedLoginsAndTransfers() {
     QFETCH(TlsOffer, tls);
     QFETCH(QString, scheme);
     QFETCH(qint64, size);
-    const auto server = Start(kind, tls, m_certificates.Signed());
+    TestServerOptions options = Options(kind, tls, m_certificates.Signed());
+    QFETCH(bool, tls13Only);
+    options.tls13Only = tls13Only;
+    const auto server = Start(options);
     const QByteArray content = RandomBytes(size);
     server->WriteFile("down.bin", content);
     WindowDriver window;
@@ -150,15 +161,23 @@ void TlsTest::verifiedLoginsAndTransfers() {
 void TlsTest::unverifiedCertificateIsAskedAbout_data() {
     QTest::addColumn<ServerKind>("kind");
     QTest::addColumn<TlsOffer>("tls");
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<QString>("reason");
 
-    QTest::newRow("pyftpdlib") << ServerKind::Pyftpdlib << TlsOffer::Explicit;
-    QTest::newRow("proftpd, TLSRequired") << ServerKind::Proftpd << TlsOffer::Required;
+    QTest::newRow("pyftpdlib, self-signed")
+        << ServerKind::Pyftpdlib << TlsOffer::Explicit << m_certificates.SelfSigned(0) << "自签名";
+    QTest::newRow("pyftpdlib, unknown issuer") << ServerKind::Pyftpdlib << TlsOffer::Explicit
+                                               << m_certificates.Signed() << "签发者不受信任";
+    QTest::newRow("proftpd, TLSRequired, self-signed")
+        << ServerKind::Proftpd << TlsOffer::Required << m_certificates.SelfSigned(0) << "自签名";
 }
 
 void TlsTest::unverifiedCertificateIsAskedAbout() {
     QFETCH(ServerKind, kind);
     QFETCH(TlsOffer, tls);
-    auto server = Start(kind, tls, m_certificates.SelfSigned(0));
+    QFETCH(QString, certificate);
+    QFETCH(QString, reason);
+    auto server = Start(Options(kind, tls, certificate));
     server->WriteFile("a.txt", "a");
     WindowDriver window;
     ScriptedPrompter& prompter = *window.prompter;
@@ -168,9 +187,8 @@ void TlsTest::unverifiedCertificateIsAskedAbout() {
     QCOMPARE(prompter.messages, QStringList{"无法连接！"});
     QCOMPARE(prompter.certificateQuestions.size(), 1);
     const QString question = prompter.certificateQuestions[0];
-    for (const QString& part :
-         {server->Address(), QStringLiteral("自签名"), QStringLiteral("localhost"),
-          m_certificates.Sha256Fingerprint(m_certificates.SelfSigned(0))})
+    for (const QString& part : {server->Address(), reason, QStringLiteral("localhost"),
+                                m_certificates.Sha256Fingerprint(certificate)})
         QVERIFY2(question.contains(part), qPrintable(part + " not in " + question));
     QCOMPARE(server->Logins(), 0);
 
@@ -185,9 +203,10 @@ void TlsTest::unverifiedCertificateIsAskedAbout() {
     QCOMPARE(server->Logins(), 2);
 
     // 3. Another certificate on the same port: a warning, no question, nothing sent.
-    const quint16 port = server->Address().section(':', 1).toUShort();
+    TestServerOptions replacement = Options(kind, tls, m_certificates.SelfSigned(1));
+    replacement.port = server->Address().section(':', 1).toUShort();
     server.reset();
-    server = Start(kind, tls, m_certificates.SelfSigned(1), port);
+    server = Start(replacement);
     const int shown = prompter.messages.size();
     Connect(window, server->Address(), *server);
     QCOMPARE(prompter.messages.size(), shown + 2);
@@ -214,14 +233,14 @@ void TlsTest::clearTextOnlyWhereAllowed() {
     QFETCH(bool, loggedIn);
     WindowDriver window;
     window.dlg.SetTlsAuthority(m_certificates.Authority());
-    quint16 port = 0;
+    TestServerOptions plainOptions;
     if (before != TlsOffer::None) {
-        const auto earlier = Start(ServerKind::Pyftpdlib, before, m_certificates.Signed());
+        const auto earlier = Start(Options(ServerKind::Pyftpdlib, before, m_certificates.Signed()));
         Connect(window, earlier->Address(), *earlier);
         QVERIFY(window.prompter->messages.last().startsWith("连接成功！"));
-        port = earlier->Address().section(':', 1).toUShort();
+        plainOptions.port = earlier->Address().section(':', 1).toUShort();
     }
-    const auto plain = Start(ServerKind::Pyftpdlib, TlsOffer::None, {}, port);
+    const auto plain = Start(plainOptions);
     plain->WriteFile("a.txt", "a");
 
     Connect(window, scheme + plain->Address(), *plain);
@@ -249,7 +268,9 @@ void TlsTest::cancelledTransferLeavesNoFile() {
     QFETCH(TlsOffer, tls);
     QFETCH(bool, upload);
     constexpr int kThrottle = 256 * 1024;
-    const auto server = Start(ServerKind::Pyftpdlib, tls, m_certificates.Signed(), 0, kThrottle);
+    TestServerOptions options = Options(ServerKind::Pyftpdlib, tls, m_certificates.Signed());
+    options.throttle = kThrottle;
+    const auto server = Start(options);
     server->WriteFile("big.bin", QByteArray(16 * kThrottle, 'b'));
     WindowDriver window;
     window.dlg.SetTlsAuthority(m_certificates.Authority());
@@ -279,6 +300,35 @@ void TlsTest::cancelledTransferLeavesNoFile() {
     QCOMPARE(QFile::exists(local), upload);
     QCOMPARE(QDir(server->Root()).entryList(QDir::Files | QDir::Hidden), QStringList{"big.bin"});
     QVERIFY(server->ReadFile("big.bin") == QByteArray(16 * kThrottle, 'b'));
+}
+
+void TlsTest::trustQuestionDefaultsToCancel_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("trusted");
+
+    QTest::newRow("Enter") << "Enter" << false;
+    QTest::newRow("Escape") << "Escape" << false;
+    QTest::newRow("close box") << "close" << false;
+    QTest::newRow("trust button") << "trust" << true;
+}
+
+void TlsTest::trustQuestionDefaultsToCancel() {
+    QFETCH(QString, answer);
+    QWidget owner;
+    owner.show();
+    AnswerNextModal([answer](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box)
+            return;
+        if (answer == "trust")
+            box->buttons().constFirst()->click();
+        else if (answer == "close")
+            box->close();
+        else
+            QTest::keyClick(box, answer == "Enter" ? Qt::Key_Return : Qt::Key_Escape);
+    });
+    QtPrompter prompter;
+    QTEST(prompter.AskToTrustCertificate(&owner, QStringLiteral("?")), "trusted");
 }
 
 QTEST_MAIN(TlsTest)

@@ -167,6 +167,8 @@ bool TestServer::StartPyftpdlib(QString& error) {
         arguments << "--implicit-tls";
     if (m_options.port != 0)
         arguments << "--port" << QString::number(m_options.port);
+    if (m_options.tls13Only)
+        arguments << "--tls13-only";
     return StartPythonServer(m_process, arguments, m_port, error);
 }
 
