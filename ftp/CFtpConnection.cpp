@@ -116,18 +116,40 @@ bool IsRefusedCommand(CURLcode code, long response) {
     return code != CURLE_OK && response >= 500 && response < 600;
 }
 
-// Uploads the open file to `url`, then sends `afterwards` in the same directory.
-CURLcode Store(CurlEasy& easy, const QByteArray& url, int fd, qint64 size,
-               const std::vector<QByteArray>& afterwards) {
+// Uploads the open file to `url`.
+CURLcode Store(CurlEasy& easy, const QByteArray& url, int fd, qint64 size) {
     ::lseek(fd, 0, SEEK_SET);
-    CurlCommandList commands(afterwards);
     CURL* curl = easy.Begin(url);
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadFromFile);
     curl_easy_setopt(curl, CURLOPT_READDATA, &fd);
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, commands.Get());
     return easy.Perform([fd] { ::lseek(fd, 0, SEEK_SET); });
+}
+
+// Sends `commands` in the directory at `url`; `tidyUp` lets it run after a cancel, briefly.
+CURLcode SendCommands(CurlEasy& easy, const QByteArray& url,
+                      const std::vector<QByteArray>& commands, bool tidyUp = false) {
+    CurlCommandList list(commands);
+    CURL* curl = easy.Begin(url);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, list.Get());
+    if (tidyUp) {
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kTidyUpTimeoutMs);
+    }
+    return easy.Perform();
+}
+
+// False only when the server reports another size for the file at `url` than `size`.
+bool HasSize(CurlEasy& easy, const QByteArray& url, qint64 size) {
+    CURL* curl = easy.Begin(url);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    curl_off_t stored = -1;
+    if (easy.Perform() != CURLE_OK ||
+        curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &stored) != CURLE_OK)
+        stored = -1;
+    return stored < 0 || stored == size;
 }
 
 bool IsCancelled(const CurlEasy& easy) {
@@ -206,14 +228,7 @@ bool CFtpConnection::SetCurrentDirectory(const RemotePath& path) {
 
 void CFtpConnection::Remove(const QByteArray& name) {
     // The leading "*" lets the request succeed whatever the server answers.
-    CurlCommandList commands({"*DELE " + name});
-    CURL* curl = m_easy->Begin(DirectoryUrl(m_currentDirectory));
-    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, commands.Get());
-    // Tidying up runs even after a cancel, but never holds the command up for long.
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kTidyUpTimeoutMs);
-    (void)m_easy->Perform();
+    (void)SendCommands(*m_easy, DirectoryUrl(m_currentDirectory), {"*DELE " + name}, true);
 }
 
 bool CFtpConnection::PutFile(const QString& localPath, const QByteArray& remoteName) {
@@ -224,22 +239,29 @@ bool CFtpConnection::PutFile(const QString& localPath, const QByteArray& remoteN
     if (!file.IsOpen() || ::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;
     // Stored under a temporary name and renamed when complete: a broken upload never destroys
-    // the file it was to replace.
+    // the file it was to replace. Some servers acknowledge a cut-off upload (seen over TLS 1.3
+    // when the client's close resets the data connection), so the stored size is checked too.
     const QByteArray temporary = TemporaryUploadName();
-    CURLcode code = Store(*m_easy, FileUrl(temporary), file.Get(), status.st_size,
-                          {"RNFR " + temporary, "RNTO " + remoteName});
-    if (code == CURLE_QUOTE_ERROR) {
-        // Stored, but the server renames nothing: store under the name itself.
-        Remove(temporary);
-        code = Store(*m_easy, FileUrl(remoteName), file.Get(), status.st_size, {});
-    } else if (code == CURLE_UPLOAD_FAILED && IsRefusedName(m_easy->ResponseCode())) {
-        // The server refused the temporary name. Any other failure (no space, a broken data
-        // connection) would destroy the target the same way: the command fails instead.
-        code = Store(*m_easy, FileUrl(remoteName), file.Get(), status.st_size, {});
-    } else if (code != CURLE_OK) {
-        Remove(temporary);
+    const qint64 size = status.st_size;
+    CURLcode code = Store(*m_easy, FileUrl(temporary), file.Get(), size);
+    const bool refusedName = code == CURLE_UPLOAD_FAILED && IsRefusedName(m_easy->ResponseCode());
+    if (code == CURLE_OK && !HasSize(*m_easy, FileUrl(temporary), size))
+        code = CURLE_PARTIAL_FILE;
+    if (code == CURLE_OK) {
+        code = SendCommands(*m_easy, DirectoryUrl(m_currentDirectory),
+                            {"RNFR " + temporary, "RNTO " + remoteName});
+        if (code == CURLE_OK)
+            return true;
     }
-    return code == CURLE_OK;
+    // Stored but not renamed: the server renames nothing. Refused: it takes no such name. In
+    // both cases the file goes under its own name. Any other failure (no space, a broken or
+    // cut-off data connection) would destroy the target the same way: the command fails instead.
+    if (!refusedName)
+        Remove(temporary);
+    if (code != CURLE_QUOTE_ERROR && !refusedName)
+        return false;
+    return Store(*m_easy, FileUrl(remoteName), file.Get(), size) == CURLE_OK &&
+           HasSize(*m_easy, FileUrl(remoteName), size);
 }
 
 bool CFtpConnection::GetFile(const QByteArray& remoteName, const QString& localPath) {

@@ -45,6 +45,8 @@ def main():
     parser.add_argument("--tls-required", action="store_true", help="refuse logins in clear")
     parser.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte")
     parser.add_argument("--tls13-only", action="store_true", help="refuse TLS 1.2 and older")
+    parser.add_argument("--cut-uploads", type=int, default=0,
+                        help="end every upload after this many bytes, reporting success")
     args = parser.parse_args()
 
     authorizer = DummyAuthorizer()
@@ -102,6 +104,13 @@ def main():
         bases = (DataHandler, ThrottledDTPHandler) if args.tls_cert else (ThrottledDTPHandler,)
         Handler.dtp_handler = type("Throttled", bases,
                                    {"read_limit": args.throttle, "write_limit": args.throttle})
+    if args.cut_uploads:
+        class Cut(Handler.dtp_handler):
+            def handle_read_event(self):
+                super().handle_read_event()
+                if self.receive and self.tot_bytes_received >= args.cut_uploads:
+                    self.handle_close()
+        Handler.dtp_handler = Cut
     if args.refuse_active:
         def refuse(self, line):
             self.respond("502 Active mode not allowed.")

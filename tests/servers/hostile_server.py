@@ -60,6 +60,7 @@ class Session:
         self.passive = None       # listening socket for passive mode
         self.served = served_listings(args.listing)
         self.cwd = b"/"
+        self.stored = None        # bytes of the last upload
 
     def log(self, line):
         with open(self.args.log, "ab") as f:
@@ -119,8 +120,12 @@ class Session:
             data.close()
             self.conn.close()
             raise ConnectionError
-        while data.recv(65536):
-            pass
+        self.stored = 0
+        while True:
+            chunk = data.recv(65536)
+            if not chunk:
+                break
+            self.stored += len(chunk)
         data.close()
         if self.scenario == "no_final_reply":
             self.hang()
@@ -252,7 +257,7 @@ class Session:
                 # Points at another address: the client must use the server's own instead.
                 self.send("227 Entering Passive Mode (127,0,0,2,%d,%d)" % (port // 256, port % 256))
         elif command == b"SIZE":
-            self.send("213 %d" % len(CONTENT))
+            self.send("213 %d" % (len(CONTENT) if self.stored is None else self.stored))
         elif command in (b"MLSD", b"LIST"):
             self.listing(command)
         elif command == b"RETR":

@@ -169,6 +169,8 @@ bool TestServer::StartPyftpdlib(QString& error) {
         arguments << "--port" << QString::number(m_options.port);
     if (m_options.tls13Only)
         arguments << "--tls13-only";
+    if (m_options.cutUploadsAt > 0)
+        arguments << "--cut-uploads" << QString::number(m_options.cutUploadsAt);
     return StartPythonServer(m_process, arguments, m_port, error);
 }
 
