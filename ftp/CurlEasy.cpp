@@ -162,92 +162,89 @@ long CurlEasy::ConnectLimitMs(const QByteArray& url) const {
     return m_timeouts.connectMs + m_timeouts.responseMs * url.count('/');
 }
 
+void CurlEasy::ApplyTls() {
+    // Data connections are protected too (PROT P) and resume the control connection's TLS
+    // session, as many servers demand: libcurl's session cache stays on for that.
+    curl_easy_setopt(m_curl, CURLOPT_USE_SSL, m_tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY);
+    curl_easy_setopt(m_curl, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+    if (m_tlsVersionCapped)
+        curl_easy_setopt(m_curl, CURLOPT_SSLVERSION, kTlsVersionCap);
+    if (!m_authorityFile.isEmpty())
+        curl_easy_setopt(m_curl, CURLOPT_CAINFO, m_authorityFile.constData());
+    if (!m_pin.isEmpty()) {
+        // The user trusted this very key: it replaces the verification, on data connections
+        // too.
+        curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYHOST, 0L);
+        curl_easy_setopt(m_curl, CURLOPT_PINNEDPUBLICKEY, m_pin.constData());
+    }
+}
+
+int CurlEasy::WatchLogin(CURL*, curl_infotype type, char* text, size_t size, void* self) {
+    // libcurl names the TLS version of every handshake it completes.
+    static const QByteArray kHandshakeDone = "SSL connection using ";
+    const QByteArray line = QByteArray::fromRawData(text, static_cast<qsizetype>(size));
+    if (type == CURLINFO_TEXT && line.startsWith(kHandshakeDone)) {
+        const QByteArray rest = line.mid(kHandshakeDone.size());
+        static_cast<CurlEasy*>(self)->m_tlsVersion = rest.left(rest.indexOf(' '));
+    }
+    return 0;
+}
+
+CURLcode CurlEasy::Login() {
+    CURLcode code = CURLE_OK;
+    for (;;) {
+        // A request with no body sends only the login: the server's answer to it is the check.
+        Begin(m_baseUrl);
+        curl_easy_setopt(m_curl, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_DEBUGFUNCTION, WatchLogin);
+        curl_easy_setopt(m_curl, CURLOPT_DEBUGDATA, this);
+        m_tlsVersion.clear();
+        code = Perform();
+        if (!m_tlsVersionCapped || !IsProtocolVersionRefused(code, m_error))
+            break;
+        // Refused before anything was sent: once more without the cap.
+        m_tlsVersionCapped = false;
+    }
+    if (code == CURLE_OK && !m_tlsVersion.isEmpty())
+        m_passive = true;
+    return code;
+}
+
+long CurlEasy::VerifyResult() const {
+    long result = 0;
+    curl_easy_getinfo(m_curl, CURLINFO_SSL_VERIFYRESULT, &result);
+    return result;
+}
+
 void CurlEasy::ApplyDataConnectionMode() {
     // Active mode on the control connection's own address; passive once that has failed.
     curl_easy_setopt(m_curl, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
-    void CurlEasy::ApplyTls() {
-        // Data connections are protected too (PROT P) and resume the control connection's TLS
-        // session, as many servers demand: libcurl's session cache stays on for that.
-        curl_easy_setopt(m_curl, CURLOPT_USE_SSL, m_tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY);
-        curl_easy_setopt(m_curl, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
-        if (m_tlsVersionCapped)
-            curl_easy_setopt(m_curl, CURLOPT_SSLVERSION, kTlsVersionCap);
-        if (!m_authorityFile.isEmpty())
-            curl_easy_setopt(m_curl, CURLOPT_CAINFO, m_authorityFile.constData());
-        if (!m_pin.isEmpty()) {
-            // The user trusted this very key: it replaces the verification, on data connections
-            // too.
-            curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYPEER, 0L);
-            curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYHOST, 0L);
-            curl_easy_setopt(m_curl, CURLOPT_PINNEDPUBLICKEY, m_pin.constData());
-        }
-    }
+}
 
-    int CurlEasy::WatchLogin(CURL*, curl_infotype type, char* text, size_t size, void* self) {
-        // libcurl names the TLS version of every handshake it completes.
-        static const QByteArray kHandshakeDone = "SSL connection using ";
-        const QByteArray line = QByteArray::fromRawData(text, static_cast<qsizetype>(size));
-        if (type == CURLINFO_TEXT && line.startsWith(kHandshakeDone)) {
-            const QByteArray rest = line.mid(kHandshakeDone.size());
-            static_cast<CurlEasy*>(self)->m_tlsVersion = rest.left(rest.indexOf(' '));
-        }
-        return 0;
+CURLcode CurlEasy::Perform(const std::function<void()>& rewind) {
+    CURLcode code = curl_easy_perform(m_curl);
+    if (!m_passive && IsActiveModeFailure(code, ResponseCode())) {
+        m_passive = true;
+        ApplyDataConnectionMode();
+        if (rewind)
+            rewind();
+        code = curl_easy_perform(m_curl);
     }
+    m_loggedIn = m_loggedIn || code == CURLE_OK;
+    return code;
+}
 
-    CURLcode CurlEasy::Login() {
-        CURLcode code = CURLE_OK;
-        for (;;) {
-            // A request with no body sends only the login: the server's answer to it is the check.
-            Begin(m_baseUrl);
-            curl_easy_setopt(m_curl, CURLOPT_NOBODY, 1L);
-            curl_easy_setopt(m_curl, CURLOPT_VERBOSE, 1L);
-            curl_easy_setopt(m_curl, CURLOPT_DEBUGFUNCTION, WatchLogin);
-            curl_easy_setopt(m_curl, CURLOPT_DEBUGDATA, this);
-            m_tlsVersion.clear();
-            code = Perform();
-            if (!m_tlsVersionCapped || !IsProtocolVersionRefused(code, m_error))
-                break;
-            // Refused before anything was sent: once more without the cap.
-            m_tlsVersionCapped = false;
-        }
-        if (code == CURLE_OK && !m_tlsVersion.isEmpty())
-            m_passive = true;
-        return code;
-    }
+void CurlEasy::DropConnection() {
+    CURL* curl = Begin(m_baseUrl);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_perform(curl);
+}
 
-    long CurlEasy::VerifyResult() const {
-        long result = 0;
-        curl_easy_getinfo(m_curl, CURLINFO_SSL_VERIFYRESULT, &result);
-        return result;
-    }
-
-    void CurlEasy::ApplyDataConnectionMode() {
-        // Active mode on the control connection's own address; passive once that has failed.
-        curl_easy_setopt(m_curl, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
-    }
-
-    CURLcode CurlEasy::Perform(const std::function<void()>& rewind) {
-        CURLcode code = curl_easy_perform(m_curl);
-        if (!m_passive && IsActiveModeFailure(code, ResponseCode())) {
-            m_passive = true;
-            ApplyDataConnectionMode();
-            if (rewind)
-                rewind();
-            code = curl_easy_perform(m_curl);
-        }
-        m_loggedIn = m_loggedIn || code == CURLE_OK;
-        return code;
-    }
-
-    void CurlEasy::DropConnection() {
-        CURL* curl = Begin(m_baseUrl);
-        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-        curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
-        curl_easy_perform(curl);
-    }
-
-    long CurlEasy::ResponseCode() const {
-        long code = 0;
-        curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);
-        return code;
-    }
+long CurlEasy::ResponseCode() const {
+    long code = 0;
+    curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);
+    return code;
+}
