@@ -8,6 +8,7 @@
 // one, "-" an empty field, \r \n \xNN stand for bytes. $address, $user, $password and $closed
 // (a port nothing listens on) name the current server. Contents: text, <empty>, <bytes> (every
 // byte value and line ends), <random MiB>. The verbs are the cases of Scenario::Step.
+#include "ftp/RemoteName.h"
 #include "tests/support/HostileServer.h"
 #include "tests/support/LocalFiles.h"
 #include "tests/support/TestServer.h"
@@ -18,7 +19,9 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QtTest>
+#include <csignal>
 #include <cstdio>
+#include <sys/resource.h>
 
 namespace {
 
@@ -49,6 +52,21 @@ QByteArray Unescape(const QString& text) {
     return bytes;
 }
 
+// "<c*N>" stands for N times the character c.
+QString Expand(QString text) {
+    static const QRegularExpression repeat(R"(<(.)\*(\d+)>)");
+    for (QRegularExpressionMatch match = repeat.match(text); match.hasMatch();
+         match = repeat.match(text))
+        text.replace(match.capturedStart(), match.capturedLength(),
+                     match.captured(1).repeated(match.captured(2).toInt()));
+    return text;
+}
+
+// A line or field text as the window shows it.
+QString Text(const QString& spec) {
+    return QString::fromUtf8(Unescape(Expand(spec)));
+}
+
 QByteArray Content(const QString& spec) {
     if (spec == "<empty>")
         return {};
@@ -63,11 +81,14 @@ QByteArray Content(const QString& spec) {
         QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
         return bytes;
     }
-    return Unescape(spec);
+    return Unescape(Expand(spec));
 }
 
 QStringList List(const QString& text) {
-    return text == "<none>" ? QStringList() : text.split(" | ");
+    QStringList items;
+    for (const QString& item : text.split(" | "))
+        items << Text(item);
+    return text == "<none>" ? QStringList() : items;
 }
 
 // "name = content" as the two sides.
@@ -137,7 +158,9 @@ private:
     QStringList Commands() const {
         return (m_hostile ? m_hostile->Commands() : m_server->Commands()).mid(m_mark);
     }
-    QString Local(const QString& name) const { return m_local.filePath(name); }
+    QString Local(const QString& name) const {
+        return QDir::isAbsolutePath(name) ? name : m_local.path() + "/" + name;
+    }
     QString Remote(const QString& path) const { return m_server->Root() + "/" + path; }
     bool HasLine(const QString& text) const { return m_window.Lines().contains(text); }
 
@@ -150,6 +173,7 @@ private:
     WindowDriver m_window;
     qsizetype m_mark; // commands before it are not counted
     QStringList m_remembered;
+    qint64 m_lastRunMs = 0;
     std::optional<bool> m_heldDuringMessage;
 };
 
@@ -219,10 +243,12 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
     }
     if (verb == "local")
         return Expect(ReadLocal(Local(name)) == Content(content), name + " differs");
-    if (verb == "no-local")
-        return Expect(!QFile::exists(Local(argument)), argument + " exists");
+    if (verb == "no-local" || verb == "has-local")
+        return Expect(QFile::exists(Local(argument)) == (verb == "has-local"),
+                      verb + " " + argument + " failed");
     if (verb == "use-server") {
         m_mark = 0;
+        m_hostile.reset();
         if (argument == "main") {
             m_server = &m_main;
             return {};
@@ -245,8 +271,26 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
         listing.close();
         return UseHostile("well_behaved", "file:" + listing.fileName());
     }
-    if (verb == "use-hostile")
-        return UseHostile(argument, "good");
+    if (verb == "use-hostile") {
+        const QString listing = argument.section(' ', 1);
+        return UseHostile(argument.section(' ', 0, 0), listing.isEmpty() ? "good" : listing);
+    }
+    if (verb == "timeouts") {
+        FtpTimeouts timeouts;
+        timeouts.responseMs = timeouts.stallMs = timeouts.acceptMs =
+            argument.section(' ', 0, 0).toLong();
+        timeouts.connectMs = argument.section(' ', 1, 1).toLong();
+        dlg.SetFtpTimeouts(timeouts);
+        return {};
+    }
+    if (verb == "file-size-limit") {
+        // A file size limit stands in for a full disk: writes past it fail.
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = argument == "none" ? limit.rlim_max : argument.toULong() * 1024 * 1024;
+        std::signal(SIGXFSZ, argument == "none" ? SIG_DFL : SIG_IGN);
+        return Expect(setrlimit(RLIMIT_FSIZE, &limit) == 0, "cannot limit the file size");
+    }
     if (verb == "environment") {
         // "-" removes the variable.
         content == "-" ? qunsetenv(name.toUtf8()) : qputenv(name.toUtf8(), content.toUtf8());
@@ -259,7 +303,7 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
     if (verb == "type") {
         QStringList fields = List(argument);
         for (QString& field : fields)
-            field = field == "-" ? QString() : QString::fromUtf8(Unescape(field));
+            field = field == "-" ? QString() : field;
         if (fields.size() != 3)
             return "type needs three fields";
         m_window.Type(fields[0], fields[1], fields[2]);
@@ -273,17 +317,37 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
         return {};
     }
     if (verb == "select" || verb == "enter") {
-        if (!HasLine(argument))
+        const QString line = Text(argument);
+        if (!HasLine(line))
             return "no line " + argument;
-        verb == "select" ? m_window.ClickLine(argument) : m_window.DoubleClickLine(argument);
+        verb == "select" ? m_window.ClickLine(line) : m_window.DoubleClickLine(line);
         return {};
     }
     if (verb == "deselect") {
         dlg.m_listFiles->clearSelection();
         return {};
     }
-    if (verb == "run-double-click") {
-        dlg.OnFileListDblClk();
+    if (verb == "run") {
+        // The handler itself, as the routing table calls it.
+        const std::map<QString, void (CtolmiDlg::*)()> handlers = {
+            {"connect", &CtolmiDlg::OnConnect},
+            {"refresh", &CtolmiDlg::OnRefresh},
+            {"enter", &CtolmiDlg::OnFileListDblClk},
+            {"upload", &CtolmiDlg::OnUpload},
+            {"download", &CtolmiDlg::OnDownload}};
+        if (!handlers.count(argument))
+            return "no command " + argument;
+        QElapsedTimer timer;
+        timer.start();
+        (dlg.*handlers.at(argument))();
+        m_lastRunMs = timer.elapsed();
+        return {};
+    }
+    if (verb == "within")
+        return Expect(m_lastRunMs <= argument.toDouble() * 1000,
+                      QStringLiteral("the command took %1 ms").arg(m_lastRunMs));
+    if (verb == "clear-messages") {
+        prompter.messages.clear();
         return {};
     }
     if (verb == "key") {
@@ -305,7 +369,7 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
             return "the controls were not as expected while the message showed";
         m_heldDuringMessage.reset();
         prompter.onMessage = nullptr;
-        return Compare(prompter.messages.mid(prompter.messages.size() - 1), {argument});
+        return Compare(prompter.messages.mid(prompter.messages.size() - 1), {Text(argument)});
     }
     if (verb == "messages")
         return Compare(prompter.messages, List(argument));
@@ -324,6 +388,13 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
     }
     if (verb == "lines")
         return Compare(m_window.Lines(), List(argument));
+    if (verb == "lines-sorted") {
+        QStringList lines = m_window.Lines();
+        QStringList expected = List(argument);
+        lines.sort();
+        expected.sort();
+        return Compare(lines, expected);
+    }
     if (verb == "lines-grouped" || verb == "lines-in-order")
         return Compare(m_window.Lines(),
                        LinesFor(ServerOrder(*m_server, PathOf(argument)), verb == "lines-grouped"));
@@ -334,11 +405,19 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
         }
         return {};
     }
-    if (verb == "first-line")
-        return Expect(!m_window.Lines().isEmpty() && m_window.Lines().first() == argument,
-                      "the first line is not " + argument);
-    if (verb == "max-lines")
-        return Expect(m_window.Lines().size() <= argument.toInt(), "too many lines");
+    if (verb == "first-line" || verb == "last-line") {
+        const QStringList lines = m_window.Lines();
+        const QString line = lines.isEmpty()        ? QString()
+                             : verb == "first-line" ? lines.first()
+                                                    : lines.last();
+        return Compare({line}, {Text(argument)});
+    }
+    if (verb == "line-count") {
+        const qsizetype count = m_window.Lines().size();
+        return Expect(count >= argument.section(' ', 0, 0).toInt() &&
+                          count <= argument.section(' ', -1).toInt(),
+                      QStringLiteral("%1 lines").arg(count));
+    }
     if (verb == "some-lines")
         return Expect(!m_window.Lines().isEmpty(), "the list is empty");
     if (verb == "remember-lines") {
@@ -358,16 +437,21 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
         QStringList selected;
         for (const QListWidgetItem* item : dlg.m_listFiles->selectedItems())
             selected << item->text();
-        return Compare(selected, argument == "none" ? QStringList() : QStringList{argument});
+        return Compare(selected, argument == "none" ? QStringList() : QStringList{Text(argument)});
     }
     if (verb == "released")
         return Expect(m_window.ConnectionReleased(), "a connection member is left");
-    if (verb == "listed")
-        return Expect(dlg.ListedDirectory() == PathOf(argument), "another directory is listed");
+    if (verb == "listed") {
+        QString shown;
+        for (const QByteArray& segment : dlg.ListedDirectory().Segments())
+            shown += "/" + RemoteName::Display(segment);
+        return Compare({shown.isEmpty() ? "/" : shown}, {Text(argument)});
+    }
     if (verb == "choosers")
         return Compare({QString::number(prompter.choosersShown)}, {argument});
     if (verb == "suggested")
-        return Compare(prompter.suggestedNames.mid(prompter.suggestedNames.size() - 1), {argument});
+        return Compare(prompter.suggestedNames.mid(prompter.suggestedNames.size() - 1),
+                       {Text(argument)});
     if (verb == "mark") {
         m_mark += Commands().size();
         return {};
@@ -407,6 +491,7 @@ void ScenariosTest::initTestCase() {
     int number = 0;
     std::vector<ScenarioText> current;
     bool seenTitle = false;
+    QString title;
     bool skipped = false;
     auto flush = [&] {
         m_scenarios.insert(m_scenarios.end(), current.begin(), current.end());
@@ -420,15 +505,16 @@ void ScenariosTest::initTestCase() {
         if (text.startsWith("== ")) {
             flush();
             seenTitle = true;
-            text = text.mid(3);
-            skipped = !RunsOn(TakeKinds(text, true));
+            title = text.mid(3);
+            skipped = !RunsOn(TakeKinds(title, true));
             if (!skipped)
-                current.push_back({text, QString(), {}});
-        } else if (text.startsWith("each ") && !current.empty()) {
-            const ScenarioText scenario = current.front();
-            current.clear();
+                current.push_back({title, QString(), {}});
+        } else if (text.startsWith("each ") && !skipped) {
+            // Rows may take several lines; the first replaces the scenario itself.
+            if (current.size() == 1 && current.front().row.isEmpty())
+                current.clear();
             for (const QString& row : text.mid(5).split(" ;; "))
-                current.push_back({scenario.title + " / " + row, row.trimmed(), {}});
+                current.push_back({title + " / " + row, row.trimmed(), {}});
         } else if (!seenTitle) {
             m_fixture.push_back({number, text});
         } else {
