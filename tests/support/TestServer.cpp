@@ -49,6 +49,18 @@ QByteArray PasswordHash(const QString& password) {
     return openssl.readAllStandardOutput().trimmed();
 }
 
+// A configuration template from tests/servers/ with every @NAME@ filled in.
+QByteArray Filled(const QString& name,
+                  const std::vector<std::pair<QByteArray, QByteArray>>& values) {
+    QFile file(QStringLiteral(TOLMI_SOURCE_DIR "/tests/servers/") + name);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(file.fileName()));
+    QByteArray text = file.readAll();
+    for (const auto& [key, value] : values)
+        text.replace("@" + key + "@", value);
+    return text;
+}
+
 } // namespace
 
 quint16 FreeLoopbackPort() {
@@ -190,25 +202,22 @@ bool TestServer::StartProftpd(QString& error) {
         User().toUtf8() + ":" + PasswordHash(Password()) + ":" + QByteArray::number(::getuid()) +
         ":" + QByteArray::number(::getgid()) + "::" + QFile::encodeName(Root()) + ":/bin/false\n";
     const QByteArray group = groupName + ":x:" + QByteArray::number(::getgid()) + ":\n";
-    QByteArray config = "ServerType standalone\n"
-                        "ServerName \"tolmi test\"\n"
-                        "Port " +
-                        QByteArray::number(m_port) +
-                        "\n"
-                        "DefaultAddress 127.0.0.1\nSocketBindTight on\nUseIPv6 off\n"
-                        "User " +
-                        userName + "\nGroup " + groupName + "\n";
-    if (root)
-        config += "RootLogin on\n";
-    config += "PidFile " + dir + "/proftpd.pid\nScoreboardFile " + dir +
-              "/scoreboard\nDelayTable " + dir + "/delay\nControlsSocket " + dir +
-              "/ctrls.sock\nSystemLog " + dir + "/system.log\nTransferLog " + dir +
-              "/xfer.log\nWtmpLog off\nUseReverseDNS off\nDelayEngine off\n"
-              "AuthOrder mod_auth_file.c\nAuthUserFile " +
-              dir + "/passwd\nAuthGroupFile " + dir +
-              "/group\nRequireValidShell off\nAllowOverwrite on\nAllowStoreRestart on\n"
-              "LogFormat commands \"%r\"\nExtendedLog " +
-              dir + "/commands.log ALL commands\n" + ProftpdTlsConfig();
+    const QString modules =
+        QFileInfo(QStringLiteral(TOLMI_PROFTPD)).dir().filePath("../lib/proftpd");
+    const QByteArray tls =
+        m_options.tls == TlsOffer::None
+            ? QByteArray()
+            : Filled("proftpd-tls.conf",
+                     {{"MODULES", QFile::encodeName(QDir::cleanPath(modules))},
+                      {"CERTIFICATE", QFile::encodeName(m_options.certificate)},
+                      {"REQUIRED", m_options.tls == TlsOffer::Required ? "on" : "off"},
+                      {"DIR", dir}});
+    const QByteArray config = Filled("proftpd.conf", {{"PORT", QByteArray::number(m_port)},
+                                                      {"USER", userName},
+                                                      {"GROUP", groupName},
+                                                      {"ROOT_LOGIN", root ? "RootLogin on" : ""},
+                                                      {"DIR", dir},
+                                                      {"TLS", tls}});
     if (!WriteText(m_dir.filePath("passwd"), passwd, QFile::ReadOwner | QFile::WriteOwner) ||
         !WriteText(m_dir.filePath("group"), group, QFile::ReadOwner | QFile::WriteOwner) ||
         !WriteText(m_dir.filePath("proftpd.conf"), config, QFile::ReadOwner | QFile::WriteOwner)) {
@@ -221,21 +230,6 @@ bool TestServer::StartProftpd(QString& error) {
         return false;
     }
     return true;
-}
-
-QByteArray TestServer::ProftpdTlsConfig() const {
-    if (m_options.tls == TlsOffer::None)
-        return {};
-    const QString modules =
-        QFileInfo(QStringLiteral(TOLMI_PROFTPD)).dir().filePath("../lib/proftpd");
-    const QByteArray certificate = QFile::encodeName(m_options.certificate);
-    return "ModulePath " + QFile::encodeName(QDir::cleanPath(modules)) +
-           "\nLoadModule mod_tls.c\nTLSEngine on\nTLSProtocol TLSv1.2 TLSv1.3\n"
-           "TLSRSACertificateFile " +
-           certificate + "\nTLSRSACertificateKeyFile " + certificate +
-           "\nTLSVerifyClient off\nTLSRequired " +
-           (m_options.tls == TlsOffer::Required ? "on" : "off") + "\nTLSLog " +
-           QFile::encodeName(m_dir.filePath("tls.log")) + "\n";
 }
 
 bool TestServer::WaitUntilListening(QString& error) {

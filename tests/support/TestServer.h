@@ -70,7 +70,6 @@ private:
     bool StartPyftpdlib(QString& error);
     bool StartProftpd(QString& error);
     bool WaitUntilListening(QString& error);
-    QByteArray ProftpdTlsConfig() const;
     QStringList LogLines(const QString& name) const;
 
     TestServerOptions m_options;
