@@ -67,10 +67,6 @@ int FeedParser(CURL*, curl_infotype type, char* data, size_t size, void* userdat
     return 0;
 }
 
-size_t DiscardConverted(char*, size_t size, size_t count, void*) {
-    return size * count;
-}
-
 // The command lines of a request, in libcurl's list form.
 class CurlCommandList {
 public:
@@ -168,7 +164,6 @@ CURLcode ReadListing(CurlEasy& easy, const QByteArray& url, ListingParser& parse
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, FeedParser);
     curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &sink);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardConverted);
     const CURLcode code = easy.Perform([&parser, format] { parser = ListingParser(format); });
     parser.Finish();
     return code;

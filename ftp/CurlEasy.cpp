@@ -24,6 +24,10 @@ bool IsActiveModeFailure(CURLcode code, long response) {
 }
 
 // libcurl takes these two in seconds.
+size_t Discard(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
 long WholeSeconds(long ms) {
     return (ms + 999) / 1000;
 }
@@ -120,6 +124,9 @@ CURL* CurlEasy::Begin(const QByteArray& url) {
     curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
     curl_easy_setopt(m_curl, CURLOPT_REDIR_PROTOCOLS_STR, "ftp,ftps");
     curl_easy_setopt(m_curl, CURLOPT_ERRORBUFFER, m_error);
+    // Data no request asked for (the size lines of a SIZE, a listing read through the debug
+    // hook) is dropped, not written to the standard output.
+    curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, Discard);
     curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 1L);
     // ".." is a real directory name here, not something to fold away.

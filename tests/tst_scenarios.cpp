@@ -3,7 +3,8 @@
 //
 // A file starts with remote-file / remote-dir lines that fill the server's login directory.
 // "== title {kinds}" starts a scenario, run only on the server kinds named (all when none);
-// "each A ;; B" runs it once per row, where $row is the row and $1, $2, ... its " = " parts.
+// "each A ;; B" runs it once per row, where $row is the row and $1, $2, ... its " = " parts;
+// a step whose {kinds} holds "$1=x" runs only in the rows whose first part is x.
 // A step line is "{kinds} verb arguments"; lists are separated by " | ", "<none>" is an empty
 // one, "-" an empty field, \r \n \xNN stand for bytes. $address, $user, $password and $closed
 // (a port nothing listens on) name the current server. Contents: text, <empty>, <bytes> (every
@@ -11,11 +12,16 @@
 #include "ftp/RemoteName.h"
 #include "tests/support/HostileServer.h"
 #include "tests/support/LocalFiles.h"
+#include "tests/support/ModalAnswerer.h"
+#include "tests/support/ProgressWatch.h"
+#include "tests/support/TestCertificates.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/WindowDriver.h"
+#include "ui/QtPrompter.h"
 
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -97,9 +103,14 @@ std::pair<QString, QString> Assignment(const QString& text) {
     return {text.left(at), text.mid(at + 3)};
 }
 
+// Server kinds, or "a=b" words that hold when both sides are the same (a row's part and a value).
 bool RunsOn(const QString& kinds) {
-    return kinds.isEmpty() ||
-           kinds.split(' ').contains(TestServer::KindName(TestServer::KindFromEnvironment()));
+    const QString kind = TestServer::KindName(TestServer::KindFromEnvironment());
+    for (const QString& word : kinds.split(' ')) {
+        if (word == kind || (word.contains('=') && word.section('=', 0, 0) == word.section('=', 1)))
+            return true;
+    }
+    return kinds.isEmpty();
 }
 
 // The kinds in "{...}" at the start (steps) or end (titles) of `text`, taken off it.
@@ -132,6 +143,32 @@ QStringList LinesFor(const std::vector<std::pair<QByteArray, bool>>& order, bool
     return directories + files;
 }
 
+// Made once per run, on first use: openssl takes a while.
+const TestCertificates& Certificates() {
+    static const std::unique_ptr<TestCertificates> made = [] {
+        auto certificates = std::make_unique<TestCertificates>();
+        QString error;
+        if (!certificates->Generate(error))
+            qFatal("%s", qPrintable(error));
+        return certificates;
+    }();
+    return *made;
+}
+
+// Every login sent AUTH TLS first (implicit TLS needs none) and PROT P, never AUTH SSL.
+bool EncryptedLogins(const QStringList& commands, bool implicit) {
+    bool encrypted = implicit;
+    int logins = 0;
+    for (const QString& command : commands) {
+        if (command.startsWith("AUTH SSL") || (command.startsWith("USER ") && !encrypted))
+            return false;
+        logins += command.startsWith("USER ") ? 1 : 0;
+        encrypted = command.startsWith("AUTH TLS") || (encrypted && !command.startsWith("USER ")) ||
+                    implicit;
+    }
+    return logins > 0 && commands.count("PROT P") == logins;
+}
+
 } // namespace
 
 // One scenario on one window; Step returns what went wrong, empty when the step held.
@@ -151,6 +188,8 @@ private:
                       "got " + actual.join(" | ") + ", want " + expected.join(" | "));
     }
     QPushButton* Button(const QString& name) const;
+    // Makes a new real server with these option words (or "main") the current server.
+    QString UseServer(const QString& words);
     // Makes the scripted server playing `scenario` the current server.
     QString UseHostile(const QString& scenario, const QString& listing);
     QList<QWidget*> Controls(const QString& names) const;
@@ -175,13 +214,69 @@ private:
     QStringList m_remembered;
     qint64 m_lastRunMs = 0;
     std::optional<bool> m_heldDuringMessage;
+    std::shared_ptr<ProgressSeen> m_progress = std::make_shared<ProgressSeen>();
 };
 
 QString Scenario::Substitute(QString text) const {
     return text.replace("$address", Address())
         .replace("$user", m_hostile ? "u" : m_server->User())
         .replace("$password", m_hostile ? "p" : m_server->Password())
-        .replace("$closed", QStringLiteral("127.0.0.1:%1").arg(FreeLoopbackPort()));
+        .replace("$closed", QStringLiteral("127.0.0.1:%1").arg(FreeLoopbackPort()))
+        .replace("$fingerprint",
+                 text.contains("$fingerprint")
+                     ? Certificates().Sha256Fingerprint(m_server->Options().certificate)
+                     : QString());
+}
+
+// Option words: a server kind, refuse-active, anonymous, refuse-rename, tls13-only,
+// tls=explicit|required|implicit, cert=signed|self-signed|other-self-signed, throttle=N,
+// cut-uploads=N, same-port (the current server's, which stops first); "-" is none.
+QString Scenario::UseServer(const QString& words) {
+    m_mark = 0;
+    m_hostile.reset();
+    if (words == "main") {
+        m_server = &m_main;
+        return {};
+    }
+    TestServerOptions options{m_main.Kind()};
+    const std::map<QString, TlsOffer> offers = {{"explicit", TlsOffer::Explicit},
+                                                {"required", TlsOffer::Required},
+                                                {"implicit", TlsOffer::Implicit}};
+    const std::map<QString, QString> certificates = {
+        {"signed", Certificates().Signed()},
+        {"self-signed", Certificates().SelfSigned(0)},
+        {"other-self-signed", Certificates().SelfSigned(1)}};
+    for (const QString& word : words.split(' ', Qt::SkipEmptyParts)) {
+        const QString key = word.section('=', 0, 0);
+        const QString value = word.section('=', 1);
+        if (key == "tls" && offers.count(value)) {
+            options.tls = offers.at(value);
+            options.certificate =
+                options.certificate.isEmpty() ? Certificates().Signed() : options.certificate;
+        } else if (key == "cert" && certificates.count(value)) {
+            options.certificate = certificates.at(value);
+        } else if (key == "throttle" || key == "cut-uploads") {
+            (key == "throttle" ? options.throttle : options.cutUploadsAt) = value.toInt();
+        } else if (word == "same-port") {
+            options.port = m_server->Address().section(':', 1).toUShort();
+            m_other.reset();
+        } else if (word == "proftpd" || word == "pyftpdlib") {
+            options.kind = word == "proftpd" ? ServerKind::Proftpd : ServerKind::Pyftpdlib;
+        } else if (word != "-") {
+            const std::map<QString, bool TestServerOptions::*> flags = {
+                {"refuse-active", &TestServerOptions::refuseActive},
+                {"anonymous", &TestServerOptions::anonymous},
+                {"refuse-rename", &TestServerOptions::refuseRename},
+                {"tls13-only", &TestServerOptions::tls13Only}};
+            if (!flags.count(word))
+                return "unknown server option " + word;
+            options.*flags.at(word) = true;
+        }
+    }
+    m_other = std::make_unique<TestServer>(options);
+    m_server = m_other.get();
+    QString error;
+    return Expect(m_other->Start(error), error);
 }
 
 QString Scenario::UseHostile(const QString& scenario, const QString& listing) {
@@ -246,19 +341,8 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
     if (verb == "no-local" || verb == "has-local")
         return Expect(QFile::exists(Local(argument)) == (verb == "has-local"),
                       verb + " " + argument + " failed");
-    if (verb == "use-server") {
-        m_mark = 0;
-        m_hostile.reset();
-        if (argument == "main") {
-            m_server = &m_main;
-            return {};
-        }
-        m_other = std::make_unique<TestServer>(
-            TestServerOptions{m_main.Kind(), argument == "refuse-active", argument == "anonymous"});
-        m_server = m_other.get();
-        QString error;
-        return Expect(m_other->Start(error), error);
-    }
+    if (verb == "use-server")
+        return UseServer(argument);
     if (verb == "use-listing") {
         QFile listing(m_listings.filePath("listing"));
         if (!listing.open(QIODevice::WriteOnly))
@@ -457,14 +541,137 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
         return {};
     }
     if (verb == "commands" || verb == "seen") {
+        // A command ending in "*" matches any that starts with what comes before it.
         const QString command = verb == "seen" ? argument : argument.section(' ', 0, -2);
+        const QString end = command.endsWith('*') ? QString() : "( |$)";
         const qsizetype count =
             Commands()
-                .filter(QRegularExpression("^" + QRegularExpression::escape(command) + "( |$)"))
+                .filter(QRegularExpression(
+                    "^" + QRegularExpression::escape(command.chopped(end.isEmpty() ? 1 : 0)) + end))
                 .size();
         return verb == "seen" ? Expect(count > 0, "never sent: " + command)
                               : Compare({QString::number(count)}, {argument.section(' ', -1)});
     }
+    if (verb == "remote-files") {
+        // Exactly these files, hidden ones too; a removal may still be on its way.
+        const auto files = [this] {
+            return QDir(m_server->Root()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        };
+        return QTest::qWaitFor([&] { return files() == List(argument); }, 3000)
+                   ? QString()
+                   : Compare(files(), List(argument));
+    }
+    if (verb == "remote-series") {
+        // "N pattern": N empty files named by the pattern with %1 as 0 .. N-1.
+        for (int i = 0; i < argument.section(' ', 0, 0).toInt(); ++i)
+            m_server->WriteFile(argument.section(' ', 1).arg(i), {});
+        return {};
+    }
+    if (verb == "uploaded" || verb == "uploaded-or-nothing") {
+        // A success is the whole file; only where the server may cut uploads off a failure is
+        // fine, and then nothing of it stays.
+        const bool uploaded = prompter.messages.value(prompter.messages.size() - 1) == "上传成功！";
+        if (!uploaded && verb == "uploaded")
+            return "the upload failed: " + prompter.messages.join(" | ");
+        return Expect(uploaded ? m_server->ReadFile(name) == Content(content)
+                               : !QFile::exists(Remote(name)),
+                      name + " is not what the message says");
+    }
+    if (verb == "tls-authority") {
+        dlg.SetTlsAuthority(Certificates().Authority());
+        return {};
+    }
+    if (verb == "trust-answer") {
+        prompter.trustAnswers << (argument == "yes");
+        return {};
+    }
+    if (verb == "questions")
+        return Compare({QString::number(prompter.certificateQuestions.size())}, {argument});
+    if (verb == "question-has") {
+        for (const QString& part : List(argument)) {
+            if (!prompter.certificateQuestions.value(prompter.certificateQuestions.size() - 1)
+                     .contains(part))
+                return part + " is not in the question";
+        }
+        return {};
+    }
+    if (verb == "encrypted-logins") {
+        // The server's logs: every data connection resumed the control connection's session.
+        const bool implicit = m_server->Options().tls == TlsOffer::Implicit;
+        return Expect(EncryptedLogins(Commands(), implicit) &&
+                          m_server->ResumedTlsDataConnections() >= argument.toInt() &&
+                          m_server->NewTlsDataConnections() == 0,
+                      "not encrypted as it should be: " + Commands().join(" | "));
+    }
+    if (verb == "answer-trust-box") {
+        // The real question box, answered by "enter", "escape", "close" or "trust".
+        AnswerNextModal([answer = name](QWidget* modal) {
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                if (answer == "trust")
+                    box->buttons().constFirst()->click();
+                else if (answer == "close")
+                    box->close();
+                else
+                    QTest::keyClick(box, answer == "enter" ? Qt::Key_Return : Qt::Key_Escape);
+            }
+        });
+        QtPrompter real;
+        const bool trusted = real.AskToTrustCertificate(&dlg, QStringLiteral("?"));
+        return Compare({trusted ? "trusted" : "not trusted"}, {content});
+    }
+    if (verb == "on-progress") {
+        m_progress = WatchNextProgress(argument, dlg);
+        return {};
+    }
+    if (verb == "close-window-soon") {
+        // As the close box does, and the desktop at logout; or Escape.
+        QTimer::singleShot(200, &dlg, [this, argument] {
+            m_progress->sinceAction.start();
+            argument == "escape" ? QTest::keyClick(&m_window.dlg, Qt::Key_Escape)
+                                 : void(m_window.dlg.close());
+        });
+        return {};
+    }
+    if (verb == "progress")
+        return Expect(m_progress->shown == (argument == "shown"),
+                      "progress window not " + argument);
+    if (verb == "progress-rose")
+        return Expect(m_progress->barValues.size() == 2 &&
+                          m_progress->barValues[1] > m_progress->barValues[0],
+                      "the bar did not rise: " + m_progress->figures.join(" | "));
+    if (verb == "figures-moved")
+        return Expect(m_progress->figures.size() == 2 &&
+                          m_progress->figures[1] != m_progress->figures[0],
+                      "the figures did not move: " + m_progress->figures.join(" | "));
+    if (verb == "figures-have" || verb == "first-figures-have") {
+        const QString figures = verb == "figures-have"
+                                    ? m_progress->figures.value(m_progress->figures.size() - 1)
+                                    : m_progress->figures.value(0);
+        for (const QString& part : List(argument)) {
+            if (!figures.contains(part))
+                return part + " is not in " + figures;
+        }
+        return {};
+    }
+    if (verb == "encryption")
+        return Compare({m_progress->encryption}, {argument});
+    if (verb == "ended-within")
+        return Expect(
+            m_progress->sinceAction.isValid() &&
+                m_progress->sinceAction.elapsed() <= argument.toDouble() * 1000,
+            QStringLiteral("ended %1 ms after the action").arg(m_progress->sinceAction.elapsed()));
+    if (verb == "kept-painting")
+        return Expect(m_progress->postedDuring == 1 && m_progress->paintsDuring > 0,
+                      "the window stopped handling events");
+    if (verb == "wait") {
+        QTest::qWait(static_cast<int>(argument.toDouble() * 1000));
+        return {};
+    }
+    if (verb == "closed")
+        return Expect(!dlg.isVisible() &&
+                          dlg.result() ==
+                              (argument == "accepted" ? QDialog::Accepted : QDialog::Rejected),
+                      "the window is not closed " + argument);
     return "unknown verb " + verb;
 }
 

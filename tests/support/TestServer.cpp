@@ -106,12 +106,7 @@ TestServer::TestServer(TestServerOptions options) : m_options(options) {
 }
 
 TestServer::~TestServer() {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000))
-            m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    StopProcess(m_process);
 }
 
 ServerKind TestServer::KindFromEnvironment() {

@@ -47,6 +47,7 @@ public:
     bool Start(QString& error);
 
     ServerKind Kind() const { return m_options.kind; }
+    const TestServerOptions& Options() const { return m_options; }
     QString Address() const; // "127.0.0.1:port", as a user types it
     QString User() const { return QStringLiteral("tolmi"); }
     QString Password() const { return QStringLiteral("secret"); }
