@@ -93,36 +93,9 @@ void ParserTest::serverAddress_data() {
     QTest::addColumn<bool>("valid");
     QTest::addColumn<QByteArray>("url");
 
-    QTest::newRow("name") << "ftp.example.org" << true << QByteArray("ftp://ftp.example.org:21/");
-    QTest::newRow("name and port")
-        << "localhost:2121" << true << QByteArray("ftp://localhost:2121/");
-    QTest::newRow("ipv4") << "127.0.0.1" << true << QByteArray("ftp://127.0.0.1:21/");
-    QTest::newRow("bracketed v6") << "[::1]" << true << QByteArray("ftp://[::1]:21/");
-    QTest::newRow("bracketed v6 and port") << "[::1]:990" << true << QByteArray("ftp://[::1]:990/");
-    QTest::newRow("bare v6") << "fe80::1" << true << QByteArray("ftp://[fe80::1]:21/");
-    QTest::newRow("international name") << "例子.测试" << true << QByteArray("ftp://例子.测试:21/");
-    QTest::newRow("empty") << "" << false << QByteArray();
-    QTest::newRow("spaces") << "   " << false << QByteArray();
-    QTest::newRow("padded name") << " host\t" << true << QByteArray("ftp://host:21/");
-    QTest::newRow("ftp scheme, path")
-        << "ftp://Host:2121/dir/x" << true << QByteArray("ftp://host:2121/");
-    QTest::newRow("ftpes scheme") << " FTPES://host/ " << true << QByteArray("ftp://host:21/");
-    QTest::newRow("ftps scheme") << "ftps://[::1]" << true << QByteArray("ftps://[::1]:990/");
-    QTest::newRow("ftps and port")
-        << "ftps://host:2990/" << true << QByteArray("ftps://host:2990/");
-    QTest::newRow("other scheme") << "http://host" << false << QByteArray();
-    QTest::newRow("scheme alone") << "ftps://" << false << QByteArray();
-    QTest::newRow("credentials after scheme") << "ftp://u:p@host" << false << QByteArray();
-    QTest::newRow("port 0") << "host:0" << false << QByteArray();
-    QTest::newRow("port 70000") << "host:70000" << false << QByteArray();
-    QTest::newRow("port 65535") << "host:65535" << true << QByteArray("ftp://host:65535/");
-    QTest::newRow("empty port") << "host:" << false << QByteArray();
-    QTest::newRow("unclosed bracket") << "[::1" << false << QByteArray();
-    QTest::newRow("bracketed name") << "[host]" << false << QByteArray();
-    QTest::newRow("junk after bracket") << "[::1]x" << false << QByteArray();
-    QTest::newRow("credentials in host") << "user@host" << false << QByteArray();
-    QTest::newRow("path in host") << "host/dir" << false << QByteArray();
-    QTest::newRow("bad v6") << "1:2:3:z::" << false << QByteArray();
+    for (const QList<QByteArray>& cells : ReadDataRows("server_addresses.tsv"))
+        QTest::newRow(cells[0].constData())
+            << QString::fromUtf8(cells[1]) << (cells[2] != "-") << cells[2];
     QTest::newRow("very long") << QString(100000, 'a') << true
                                << "ftp://" + QByteArray(100000, 'a') + ":21/";
 }

@@ -10,6 +10,7 @@
 // (a port nothing listens on) name the current server. Contents: text, <empty>, <bytes> (every
 // byte value and line ends), <random MiB>. The verbs are the cases of Scenario::Step.
 #include "ftp/RemoteName.h"
+#include "tests/support/DataFile.h"
 #include "tests/support/HostileServer.h"
 #include "tests/support/LocalFiles.h"
 #include "tests/support/ModalAnswerer.h"
@@ -42,22 +43,6 @@ struct ScenarioText {
     std::vector<Line> steps;
 };
 
-QByteArray Unescape(const QString& text) {
-    QByteArray bytes;
-    const QByteArray utf8 = text.toUtf8();
-    for (qsizetype i = 0; i < utf8.size(); ++i) {
-        if (utf8[i] == '\\' && i + 1 < utf8.size() && (utf8[i + 1] == 'r' || utf8[i + 1] == 'n')) {
-            bytes += utf8[++i] == 'r' ? '\r' : '\n';
-        } else if (utf8[i] == '\\' && i + 3 < utf8.size() && utf8[i + 1] == 'x') {
-            bytes += static_cast<char>(utf8.mid(i + 2, 2).toInt(nullptr, 16));
-            i += 3;
-        } else {
-            bytes += utf8[i];
-        }
-    }
-    return bytes;
-}
-
 // "<c*N>" stands for N times the character c.
 QString Expand(QString text) {
     static const QRegularExpression repeat(R"(<(.)\*(\d+)>)");
@@ -70,7 +55,7 @@ QString Expand(QString text) {
 
 // A line or field text as the window shows it.
 QString Text(const QString& spec) {
-    return QString::fromUtf8(Unescape(Expand(spec)));
+    return QString::fromUtf8(Unescape(Expand(spec).toUtf8()));
 }
 
 QByteArray Content(const QString& spec) {
@@ -87,7 +72,7 @@ QByteArray Content(const QString& spec) {
         QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
         return bytes;
     }
-    return Unescape(Expand(spec));
+    return Unescape(Expand(spec).toUtf8());
 }
 
 QStringList List(const QString& text) {
@@ -315,7 +300,7 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
     const auto [name, content] = Assignment(argument);
     if (verb == "remote-file") {
         // Raw bytes go to the file system as they are: Qt cannot name every such file.
-        const QByteArray path = QFile::encodeName(m_server->Root()) + "/" + Unescape(name);
+        const QByteArray path = QFile::encodeName(m_server->Root()) + "/" + Unescape(name.toUtf8());
         QDir().mkpath(QFileInfo(QFile::decodeName(path)).path());
         FILE* file = std::fopen(path.constData(), "wb");
         const QByteArray bytes = Content(content);

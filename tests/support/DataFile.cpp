@@ -2,8 +2,6 @@
 
 #include <QFile>
 
-namespace {
-
 QByteArray Unescape(QByteArrayView text) {
     QByteArray bytes;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -21,8 +19,6 @@ QByteArray Unescape(QByteArrayView text) {
     }
     return bytes;
 }
-
-} // namespace
 
 QList<QList<QByteArray>> ReadDataRows(const QString& fileName) {
     QFile file(QStringLiteral(TOLMI_SOURCE_DIR "/tests/data/") + fileName);
