@@ -20,6 +20,7 @@
 #include "tests/support/WindowDriver.h"
 #include "ui/QtPrompter.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -172,7 +173,13 @@ private:
         return Expect(actual == expected,
                       "got " + actual.join(" | ") + ", want " + expected.join(" | "));
     }
-    QPushButton* Button(const QString& name) const;
+    QString CompareSorted(QStringList actual, QStringList expected) const {
+        actual.sort();
+        expected.sort();
+        return Compare(actual, expected);
+    }
+    // A control by its name: server, user, password, list, or a button's (connect, ...).
+    QWidget* Control(const QString& name) const;
     // Makes a new real server with these option words (or "main") the current server.
     QString UseServer(const QString& words);
     // Makes the scripted server playing `scenario` the current server.
@@ -271,25 +278,25 @@ QString Scenario::UseHostile(const QString& scenario, const QString& listing) {
     return Expect(m_hostile->Start(error), error);
 }
 
-QPushButton* Scenario::Button(const QString& name) const {
+QWidget* Scenario::Control(const QString& name) const {
     const CtolmiDlg& dlg = m_window.dlg;
-    const std::map<QString, QPushButton*> buttons = {{"connect", dlg.m_btnConnect},
-                                                     {"refresh", dlg.m_btnRefresh},
-                                                     {"upload", dlg.m_btnUpload},
-                                                     {"download", dlg.m_btnDownload},
-                                                     {"exit", dlg.m_btnExit}};
-    const auto found = buttons.find(name);
-    return found == buttons.end() ? nullptr : found->second;
+    const std::map<QString, QWidget*> controls = {
+        {"server", dlg.m_editServer},     {"user", dlg.m_editUser},
+        {"password", dlg.m_editPassword}, {"list", dlg.m_listFiles},
+        {"connect", dlg.m_btnConnect},    {"refresh", dlg.m_btnRefresh},
+        {"upload", dlg.m_btnUpload},      {"download", dlg.m_btnDownload},
+        {"exit", dlg.m_btnExit}};
+    const auto found = controls.find(name);
+    return found == controls.end() ? nullptr : found->second;
 }
 
 QList<QWidget*> Scenario::Controls(const QString& names) const {
     QList<QWidget*> controls;
     for (const QString& name : List(names)) {
         if (name == "fields")
-            controls << m_window.dlg.m_editServer << m_window.dlg.m_editUser
-                     << m_window.dlg.m_editPassword;
+            controls << Control("server") << Control("user") << Control("password");
         else
-            controls << Button(name);
+            controls << Control(name);
     }
     return controls;
 }
@@ -379,7 +386,7 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
         return {};
     }
     if (verb == "click") {
-        QPushButton* button = Button(argument);
+        QWidget* button = Control(argument);
         if (!button)
             return "no button " + argument;
         m_window.Click(button);
@@ -420,13 +427,50 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
         return {};
     }
     if (verb == "key") {
-        // Enter goes to whatever has the focus; the arrows to the list.
-        if (argument == "enter") {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-            return {};
-        }
-        dlg.m_listFiles->setFocus();
-        QTest::keyClick(dlg.m_listFiles, argument == "down" ? Qt::Key_Down : Qt::Key_Up);
+        // "key K [control]": to the control, or to whatever has the focus.
+        const std::map<QString, Qt::Key> keys = {
+            {"enter", Qt::Key_Return},  {"keypad-enter", Qt::Key_Enter}, {"tab", Qt::Key_Tab},
+            {"escape", Qt::Key_Escape}, {"down", Qt::Key_Down},          {"up", Qt::Key_Up}};
+        QWidget* target = argument.contains(' ') ? Control(argument.section(' ', 1))
+                                                 : QApplication::focusWidget();
+        if (!keys.count(argument.section(' ', 0, 0)) || !target)
+            return "cannot press " + argument;
+        target->setFocus();
+        QTest::keyClick(target, keys.at(argument.section(' ', 0, 0)));
+        return {};
+    }
+    if (verb == "type-keys") {
+        QTest::keyClicks(Control(argument.section(' ', 0, 0)), argument.section(' ', 1));
+        return {};
+    }
+    if (verb == "shown-text")
+        return Compare(
+            {qobject_cast<QLineEdit*>(Control(argument.section(' ', 0, 0)))->displayText()},
+            {argument.section(' ', 1)});
+    if (verb == "saved") {
+        QStringList expected = List(argument);
+        std::replace(expected.begin(), expected.end(), QString("-"), QString());
+        return Compare({dlg.m_strServer, dlg.m_strUser, dlg.m_strPassword}, expected);
+    }
+    if (verb == "focus")
+        return Expect(QApplication::focusWidget() == Control(argument),
+                      "the focus is not on " + argument);
+    if (verb == "title")
+        return Compare({dlg.windowTitle()}, {argument});
+    if (verb == "labels") {
+        QStringList texts;
+        for (QLabel* label : dlg.findChildren<QLabel*>())
+            texts << label->text();
+        return CompareSorted(texts, List(argument));
+    }
+    if (verb == "button-texts") {
+        QStringList texts;
+        for (QWidget* button : Controls("connect | refresh | upload | download | exit"))
+            texts << qobject_cast<QPushButton*>(button)->text();
+        return Compare(texts, List(argument));
+    }
+    if (verb == "close") {
+        dlg.close(); // as the close box does
         return {};
     }
     if (verb == "open" || verb == "save") {
@@ -457,13 +501,8 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
     }
     if (verb == "lines")
         return Compare(m_window.Lines(), List(argument));
-    if (verb == "lines-sorted") {
-        QStringList lines = m_window.Lines();
-        QStringList expected = List(argument);
-        lines.sort();
-        expected.sort();
-        return Compare(lines, expected);
-    }
+    if (verb == "lines-sorted")
+        return CompareSorted(m_window.Lines(), List(argument));
     if (verb == "lines-grouped" || verb == "lines-in-order")
         return Compare(m_window.Lines(),
                        LinesFor(ServerOrder(*m_server, PathOf(argument)), verb == "lines-grouped"));
@@ -652,6 +691,8 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
         QTest::qWait(static_cast<int>(argument.toDouble() * 1000));
         return {};
     }
+    if (verb == "closed" && argument == "no")
+        return Expect(dlg.isVisible(), "the window is closed");
     if (verb == "closed")
         return Expect(!dlg.isVisible() &&
                           dlg.result() ==

@@ -1,7 +1,8 @@
-// The main window as opened, its keyboard handling, and start-up.
+// The main window's layout, its accessibility, its message boxes, and start-up; what it
+// shows and its keys are in tests/scenarios/window.txt.
 #include "app/CtolmiApp.h"
 #include "tests/support/ModalAnswerer.h"
-#include "tests/support/ScriptedPrompter.h"
+#include "tests/support/WindowDriver.h"
 #include "ui/CtolmiDlg.h"
 #include "ui/DialogTemplate.h"
 #include "ui/ProgressDialog.h"
@@ -21,20 +22,6 @@
 
 namespace {
 
-// Opens the window for real, active and focused, as a user sees it.
-struct ShownWindow {
-    ShownWindow() {
-        auto scripted = std::make_unique<ScriptedPrompter>();
-        prompter = scripted.get();
-        dlg.SetPrompter(std::move(scripted));
-        dlg.show();
-        dlg.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&dlg));
-    }
-    CtolmiDlg dlg;
-    ScriptedPrompter* prompter = nullptr;
-};
-
 // What a label shows: its text's extent, not the rectangle the template gives it.
 QRect VisibleRect(QWidget* control) {
     auto* label = qobject_cast<QLabel*>(control);
@@ -49,7 +36,6 @@ class WindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void opensWithTemplateTextsAndStates();
     void placesControlsAtTemplateRectangles();
     void controlsStayPutWhenResized();
     void layoutHoldsAtEveryScale_data();
@@ -57,60 +43,15 @@ private slots:
     void screenReadersFindNamesRolesAndLabels_data();
     void screenReadersFindNamesRolesAndLabels();
     void progressFiguresAreReadableAsText();
-    void tabCycleSkipsDisabledDownload();
-    void enterInFieldOrListRunsConnect();
-    void escapeAndCloseBoxRejectExitAccepts();
     void messageBoxesAreTitledWithTheProgramName();
     void startUpWritesNoSettings();
     void programIgnoresItsArguments();
     void startsWithAnEmptyArgumentVector();
 };
 
-void WindowTest::opensWithTemplateTextsAndStates() {
-    ShownWindow shown;
-    CtolmiDlg& dlg = shown.dlg;
-    QCOMPARE(dlg.windowTitle(), QString("Vardelo1.0         Pemrik工作室"));
-    QStringList labels;
-    for (QLabel* label : dlg.findChildren<QLabel*>())
-        labels << label->text();
-    labels.sort();
-    QStringList expected = {"服务名",
-                            "登录名",
-                            "密码",
-                            "文件目录列表",
-                            "Made by Pemrik工作室制作",
-                            "www.pemrik.example"};
-    expected.sort();
-    QCOMPARE(labels, expected);
-    QCOMPARE(dlg.m_btnConnect->text(), QString("连接"));
-    QCOMPARE(dlg.m_btnRefresh->text(), QString("刷新"));
-    QCOMPARE(dlg.m_btnUpload->text(), QString("上传"));
-    QCOMPARE(dlg.m_btnDownload->text(), QString("下载"));
-    QCOMPARE(dlg.m_btnExit->text(), QString("退出"));
-
-    for (QLineEdit* edit : {dlg.m_editServer, dlg.m_editUser, dlg.m_editPassword}) {
-        QVERIFY(edit->text().isEmpty());
-        QVERIFY(edit->isEnabled());
-        QCOMPARE(edit->echoMode(), QLineEdit::Normal);
-    }
-    QCOMPARE(dlg.m_listFiles->count(), 0);
-    QVERIFY(!dlg.m_btnDownload->isEnabled());
-    for (QWidget* w :
-         {static_cast<QWidget*>(dlg.m_listFiles), static_cast<QWidget*>(dlg.m_btnConnect),
-          static_cast<QWidget*>(dlg.m_btnRefresh), static_cast<QWidget*>(dlg.m_btnUpload),
-          static_cast<QWidget*>(dlg.m_btnExit)})
-        QVERIFY(w->isEnabled());
-    QCOMPARE(QApplication::focusWidget(), dlg.m_editServer);
-    QVERIFY(!dlg.m_listFiles->isSortingEnabled());
-    QCOMPARE(dlg.m_listFiles->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    QCOMPARE(dlg.m_listFiles->selectionMode(), QAbstractItemView::SingleSelection);
-    QVERIFY(!dlg.windowIcon().isNull());
-    QVERIFY(dlg.m_pSession == nullptr && dlg.m_pConnection == nullptr && dlg.m_pFinder == nullptr);
-}
-
 void WindowTest::placesControlsAtTemplateRectangles() {
-    ShownWindow shown;
-    CtolmiDlg& dlg = shown.dlg;
+    WindowDriver window;
+    CtolmiDlg& dlg = window.dlg;
     const DialogUnits units(dlg.font());
     QCOMPARE(dlg.size(), QSize(units.ToPixelsX(213), units.ToPixelsY(199)));
     QCOMPARE(dlg.m_listFiles->geometry(), units.ToPixels({15, 56, 126, 111}));
@@ -134,6 +75,11 @@ void WindowTest::placesControlsAtTemplateRectangles() {
             QVERIFY2(other == child || !VisibleRect(child).intersects(VisibleRect(other)),
                      qPrintable(child->property("text").toString()));
     }
+    // The list keeps the server's order and one selection; it never scrolls sideways.
+    QVERIFY(!dlg.m_listFiles->isSortingEnabled());
+    QCOMPARE(dlg.m_listFiles->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(dlg.m_listFiles->selectionMode(), QAbstractItemView::SingleSelection);
+    QVERIFY(!dlg.windowIcon().isNull());
     // Under a scale factor the window is drawn with as many more pixels.
     const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1").toDouble();
     QCOMPARE(dlg.devicePixelRatio(), scale);
@@ -179,8 +125,8 @@ void WindowTest::screenReadersFindNamesRolesAndLabels() {
     QFETCH(int, id);
     QFETCH(QString, name);
     QFETCH(int, role);
-    ShownWindow shown;
-    QWidget* control = shown.dlg.findChild<QWidget*>(QString::number(id));
+    WindowDriver window;
+    QWidget* control = window.dlg.findChild<QWidget*>(QString::number(id));
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
     QCOMPARE(accessible->text(QAccessible::Name), name);
     QCOMPARE(int(accessible->role()), role);
@@ -210,74 +156,12 @@ void WindowTest::progressFiguresAreReadableAsText() {
 }
 
 void WindowTest::controlsStayPutWhenResized() {
-    ShownWindow shown;
-    const QRect before = shown.dlg.m_btnExit->geometry();
-    shown.dlg.resize(shown.dlg.size() * 2);
-    QCOMPARE(shown.dlg.m_btnExit->geometry(), before);
-    shown.dlg.resize(shown.dlg.size() / 3);
-    QCOMPARE(shown.dlg.m_btnExit->geometry(), before);
-}
-
-void WindowTest::tabCycleSkipsDisabledDownload() {
-    ShownWindow shown;
-    CtolmiDlg& dlg = shown.dlg;
-    const QList<QWidget*> expected = {dlg.m_editUser,   dlg.m_editPassword, dlg.m_listFiles,
-                                      dlg.m_btnConnect, dlg.m_btnUpload,    dlg.m_btnExit,
-                                      dlg.m_btnRefresh, dlg.m_editServer};
-    for (QWidget* next : expected) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), next);
-    }
-    dlg.m_btnDownload->setEnabled(true);
-    dlg.m_btnUpload->setFocus();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), dlg.m_btnDownload);
-}
-
-void WindowTest::enterInFieldOrListRunsConnect() {
-    ShownWindow shown;
-    CtolmiDlg& dlg = shown.dlg;
-    // An empty server field fails at once: each Enter is one Connect and one message.
-    QTest::keyClick(dlg.m_editServer, Qt::Key_Return);
-    QCOMPARE(shown.prompter->messages, QStringList{"无法连接！"});
-    dlg.m_editPassword->setFocus();
-    QTest::keyClick(dlg.m_editPassword, Qt::Key_Enter);
-    QCOMPARE(shown.prompter->messages.size(), 2);
-    dlg.m_listFiles->setFocus();
-    QTest::keyClick(dlg.m_listFiles, Qt::Key_Return);
-    QCOMPARE(shown.prompter->messages.size(), 3);
-    // A focused push button takes Enter itself.
-    dlg.m_btnRefresh->setFocus();
-    QTest::keyClick(dlg.m_btnRefresh, Qt::Key_Return);
-    QCOMPARE(shown.prompter->messages.last(), QString("无法刷新！"));
-    QVERIFY(dlg.isVisible());
-}
-
-void WindowTest::escapeAndCloseBoxRejectExitAccepts() {
-    {
-        ShownWindow shown;
-        QTest::keyClick(shown.dlg.m_editServer, Qt::Key_Escape);
-        QCOMPARE(shown.dlg.result(), int(QDialog::Rejected));
-        QVERIFY(!shown.dlg.isVisible());
-        QVERIFY(shown.prompter->messages.isEmpty());
-    }
-    {
-        ShownWindow shown;
-        shown.dlg.close();
-        QCOMPARE(shown.dlg.result(), int(QDialog::Rejected));
-        QVERIFY(!shown.dlg.isVisible());
-    }
-    {
-        ShownWindow shown;
-        QTest::keyClicks(shown.dlg.m_editServer, "host");
-        QTest::keyClicks(shown.dlg.m_editPassword, "typed as is");
-        QCOMPARE(shown.dlg.m_editPassword->displayText(), QString("typed as is"));
-        QTest::mouseClick(shown.dlg.m_btnExit, Qt::LeftButton);
-        QCOMPARE(shown.dlg.result(), int(QDialog::Accepted));
-        QCOMPARE(shown.dlg.m_strServer, QString("host"));
-        QCOMPARE(shown.dlg.m_strPassword, QString("typed as is"));
-        QVERIFY(shown.prompter->messages.isEmpty());
-    }
+    WindowDriver window;
+    const QRect before = window.dlg.m_btnExit->geometry();
+    window.dlg.resize(window.dlg.size() * 2);
+    QCOMPARE(window.dlg.m_btnExit->geometry(), before);
+    window.dlg.resize(window.dlg.size() / 3);
+    QCOMPARE(window.dlg.m_btnExit->geometry(), before);
 }
 
 void WindowTest::messageBoxesAreTitledWithTheProgramName() {
