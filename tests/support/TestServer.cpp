@@ -145,39 +145,30 @@ bool TestServer::Start(QString& error) {
 }
 
 bool TestServer::StartPyftpdlib(QString& error) {
-    QStringList arguments = {QStringLiteral(TOLMI_SOURCE_DIR "/tests/servers/ftpserver.py"),
-                             "--root",
-                             Root(),
-                             "--user",
-                             User(),
-                             "--password",
-                             Password(),
-                             "--log",
-                             m_dir.filePath("commands.log")};
-    if (m_options.kind == ServerKind::PyftpdlibListOnly)
-        arguments << "--list-only";
-    if (m_options.refuseActive)
-        arguments << "--refuse-active";
-    if (m_options.anonymous)
-        arguments << "--anonymous";
-    if (m_options.refuseRename)
-        arguments << "--refuse-rename";
-    if (m_options.throttle > 0)
-        arguments << "--throttle" << QString::number(m_options.throttle);
-    if (m_options.chineseDates)
-        arguments << "--chinese-dates";
-    if (m_options.tls != TlsOffer::None)
-        arguments << "--tls-cert" << m_options.certificate;
-    if (m_options.tls == TlsOffer::Required)
-        arguments << "--tls-required";
-    if (m_options.tls == TlsOffer::Implicit)
-        arguments << "--implicit-tls";
-    if (m_options.port != 0)
-        arguments << "--port" << QString::number(m_options.port);
-    if (m_options.tls13Only)
-        arguments << "--tls13-only";
-    if (m_options.cutUploadsAt > 0)
-        arguments << "--cut-uploads" << QString::number(m_options.cutUploadsAt);
+    QStringList arguments{QStringLiteral(TOLMI_SOURCE_DIR "/tests/servers/ftpserver.py")};
+    arguments << "--root" << Root() << "--user" << User() << "--password" << Password() << "--log"
+              << m_dir.filePath("commands.log");
+    const TestServerOptions& o = m_options;
+    for (const auto& [on, flag] :
+         {std::pair{o.kind == ServerKind::PyftpdlibListOnly, "--list-only"},
+          {o.refuseActive, "--refuse-active"},
+          {o.anonymous, "--anonymous"},
+          {o.refuseRename, "--refuse-rename"},
+          {o.chineseDates, "--chinese-dates"},
+          {o.tls == TlsOffer::Required, "--tls-required"},
+          {o.tls == TlsOffer::Implicit, "--implicit-tls"},
+          {o.tls13Only, "--tls13-only"}}) {
+        if (on)
+            arguments << flag;
+    }
+    for (const auto& [value, option] : {std::pair{o.throttle, "--throttle"},
+                                        {int(o.port), "--port"},
+                                        {o.cutUploadsAt, "--cut-uploads"}}) {
+        if (value > 0)
+            arguments << option << QString::number(value);
+    }
+    if (o.tls != TlsOffer::None)
+        arguments << "--tls-cert" << o.certificate;
     return StartPythonServer(m_process, arguments, m_port, error);
 }
 
