@@ -12,7 +12,6 @@
 #include "ftp/RemoteName.h"
 #include "tests/support/DataFile.h"
 #include "tests/support/HostileServer.h"
-#include "tests/support/LocalFiles.h"
 #include "tests/support/ModalAnswerer.h"
 #include "tests/support/ProgressWatch.h"
 #include "tests/support/TestCertificates.h"
@@ -127,6 +126,20 @@ QStringList LinesFor(const std::vector<std::pair<QByteArray, bool>>& order, bool
             files << text;
     }
     return directories + files;
+}
+
+// Raw bytes go to the file system as they are: Qt cannot name every such file.
+bool WriteBytes(const QByteArray& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(QFile::decodeName(path)).path());
+    FILE* file = std::fopen(path.constData(), "wb");
+    const bool written = file && std::fwrite(bytes.data(), 1, bytes.size(), file) ==
+                                     static_cast<size_t>(bytes.size());
+    return file && std::fclose(file) == 0 && written;
+}
+
+QByteArray ReadBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // Made once per run, on first use: openssl takes a while.
@@ -305,31 +318,23 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
     CtolmiDlg& dlg = m_window.dlg;
     ScriptedPrompter& prompter = *m_window.prompter;
     const auto [name, content] = Assignment(argument);
-    if (verb == "remote-file") {
-        // Raw bytes go to the file system as they are: Qt cannot name every such file.
-        const QByteArray path = QFile::encodeName(m_server->Root()) + "/" + Unescape(name.toUtf8());
-        QDir().mkpath(QFileInfo(QFile::decodeName(path)).path());
-        FILE* file = std::fopen(path.constData(), "wb");
-        const QByteArray bytes = Content(content);
-        const bool written = file && std::fwrite(bytes.data(), 1, bytes.size(), file) ==
-                                         static_cast<size_t>(bytes.size());
-        return Expect(file && std::fclose(file) == 0 && written, "cannot write " + name);
-    }
+    if (verb == "remote-file" || verb == "write-local")
+        return Expect(WriteBytes(verb == "write-local" ? QFile::encodeName(Local(name))
+                                                       : QFile::encodeName(m_server->Root()) + "/" +
+                                                             Unescape(name.toUtf8()),
+                                 Content(content)),
+                      "cannot write " + name);
     if (verb == "remote-dir")
         return Expect(QDir().mkpath(Remote(argument)), "cannot make " + argument);
     if (verb == "remove-remote")
         return Expect(QFile::remove(Remote(argument)) || QDir().rmdir(Remote(argument)),
                       "cannot remove " + argument);
     if (verb == "remote")
-        return Expect(m_server->ReadFile(name) == Content(content), name + " differs");
+        return Expect(ReadBytes(Remote(name)) == Content(content), name + " differs");
     if (verb == "no-remote")
         return Expect(!QFile::exists(Remote(argument)), argument + " exists");
-    if (verb == "write-local") {
-        WriteLocal(Local(name), Content(content));
-        return {};
-    }
     if (verb == "local")
-        return Expect(ReadLocal(Local(name)) == Content(content), name + " differs");
+        return Expect(ReadBytes(Local(name)) == Content(content), name + " differs");
     if (verb == "no-local" || verb == "has-local")
         return Expect(QFile::exists(Local(argument)) == (verb == "has-local"),
                       verb + " " + argument + " failed");
@@ -597,7 +602,7 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
         const bool uploaded = prompter.messages.value(prompter.messages.size() - 1) == "上传成功！";
         if (!uploaded && verb == "uploaded")
             return "the upload failed: " + prompter.messages.join(" | ");
-        return Expect(uploaded ? m_server->ReadFile(name) == Content(content)
+        return Expect(uploaded ? ReadBytes(Remote(name)) == Content(content)
                                : !QFile::exists(Remote(name)),
                       name + " is not what the message says");
     }

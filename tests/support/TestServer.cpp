@@ -267,12 +267,3 @@ void TestServer::WriteFile(const QString& relativePath, const QByteArray& conten
 void TestServer::MakeDirectory(const QString& relativePath) const {
     QDir(Root()).mkpath(relativePath);
 }
-
-QByteArray TestServer::ReadFile(const QString& relativePath) const {
-    QFile file(QDir(Root()).filePath(relativePath));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-int TestServer::Logins() const {
-    return Commands().filter(QRegularExpression("^USER ")).size();
-}

@@ -55,8 +55,6 @@ public:
     QString Root() const;
     // Every command the server received, in order.
     QStringList Commands() const;
-    // How many logins the server has been asked for.
-    int Logins() const;
     // TLS data connections that resumed the control connection's session, and all of them,
     // as the server logged them.
     int ResumedTlsDataConnections() const;
@@ -65,7 +63,6 @@ public:
     // Writes a file below the login directory (parents made as needed).
     void WriteFile(const QString& relativePath, const QByteArray& content) const;
     void MakeDirectory(const QString& relativePath) const;
-    QByteArray ReadFile(const QString& relativePath) const;
 
 private:
     bool StartPyftpdlib(QString& error);

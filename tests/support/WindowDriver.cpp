@@ -68,13 +68,6 @@ void WindowDriver::Click(QWidget* button) {
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
-bool WindowDriver::LoginFieldsEnabled() const {
-    const bool server = dlg.m_editServer->isEnabled();
-    if (dlg.m_editUser->isEnabled() != server || dlg.m_editPassword->isEnabled() != server)
-        qFatal("the three login fields disagree");
-    return server;
-}
-
 bool WindowDriver::ConnectionReleased() const {
     return !dlg.m_pSession && !dlg.m_pConnection && !dlg.m_pFinder;
 }

@@ -23,7 +23,6 @@ public:
     void DoubleClickLine(const QString& text);
     void Click(QWidget* button);
 
-    bool LoginFieldsEnabled() const;
     bool ConnectionReleased() const;
 
     CtolmiDlg dlg;
