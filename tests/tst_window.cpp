@@ -38,8 +38,6 @@ class WindowTest : public QObject {
 private slots:
     void placesControlsAtTemplateRectangles();
     void controlsStayPutWhenResized();
-    void layoutHoldsAtEveryScale_data();
-    void layoutHoldsAtEveryScale();
     void screenReadersFindNamesRolesAndLabels_data();
     void screenReadersFindNamesRolesAndLabels();
     void progressFiguresAreReadableAsText();
@@ -84,26 +82,6 @@ void WindowTest::placesControlsAtTemplateRectangles() {
     const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1").toDouble();
     QCOMPARE(dlg.devicePixelRatio(), scale);
     QCOMPARE(dlg.grab().size(), (QSizeF(dlg.size()) * scale).toSize());
-}
-
-void WindowTest::layoutHoldsAtEveryScale_data() {
-    QTest::addColumn<QString>("factor");
-    for (const char* factor : {"1", "1.5", "2"})
-        QTest::newRow(factor) << factor;
-}
-
-void WindowTest::layoutHoldsAtEveryScale() {
-    // The factor is read when the application starts: the layout test runs in a new process.
-    QFETCH(QString, factor);
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_SCALE_FACTOR", factor);
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {"placesControlsAtTemplateRectangles"});
-    QVERIFY(child.waitForFinished(60000));
-    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
-             child.readAll().constData());
 }
 
 void WindowTest::screenReadersFindNamesRolesAndLabels_data() {
