@@ -83,49 +83,30 @@ class Session:
             return socket.create_connection(self.data_target, timeout=10)
         return None
 
-    def send_data(self, payload, is_listing=False):
+    def transfer(self, payload=None, is_listing=False):
+        """Sends `payload` on a data connection, or takes an upload when there is none."""
         self.send("150 Opening data connection")
         data = self.open_data()
         if data is None:
             self.hang()
             return
-        breaks = self.scenario == "stall_data" or (
-            self.scenario == "close_mid_transfer" and not is_listing)
-        if breaks:
-            data.sendall(payload[: max(1, len(payload) // 3)])
+        if self.scenario == "stall_data" or (
+                self.scenario == "close_mid_transfer" and not is_listing):
+            if payload is None:
+                data.recv(1000)
+            else:
+                data.sendall(payload[: max(1, len(payload) // 3)])
             if self.scenario == "stall_data":
                 self.hang()
             data.close()
             self.conn.close()
             raise ConnectionError
-        data.sendall(payload)
-        data.close()
-        if self.scenario == "no_final_reply":
-            self.hang()
-            return
-        self.send("226 Transfer complete")
-
-    def receive_data(self):
-        self.send("150 Ok to send data")
-        data = self.open_data()
-        if data is None:
-            self.hang()
-            return
-        if self.scenario == "stall_data":
-            data.recv(1000)
-            self.hang()
-            raise ConnectionError
-        if self.scenario == "close_mid_transfer":
-            data.recv(1000)
-            data.close()
-            self.conn.close()
-            raise ConnectionError
-        self.stored = 0
-        while True:
-            chunk = data.recv(65536)
-            if not chunk:
-                break
-            self.stored += len(chunk)
+        if payload is None:
+            self.stored = 0
+            while chunk := data.recv(65536):
+                self.stored += len(chunk)
+        else:
+            data.sendall(payload)
         data.close()
         if self.scenario == "no_final_reply":
             self.hang()
@@ -145,14 +126,14 @@ class Session:
                 self.send("500 Unknown command" if command == b"MLSD" else "550 No names")
                 return True
             lines = self.served.get((self.cwd, command), [])
-            self.send_data(b"".join(line + b"\r\n" for line in lines), is_listing=True)
+            self.transfer(b"".join(line + b"\r\n" for line in lines), is_listing=True)
         elif command == b"RETR":
             # Only a name exactly as listed is a file here.
             listed = [line for c in (b"LIST", b"MLSD", b"NLST")
                       for line in self.served.get((self.cwd, c), [])]
             if any(line == argument or line.endswith((b" " + argument, b"/" + argument))
                    or b" " + argument + b" -> " in line for line in listed):
-                self.send_data(CONTENT)
+                self.transfer(CONTENT)
             else:
                 self.send("550 No such file")
         else:
@@ -170,7 +151,7 @@ class Session:
             data.close()
             self.conn.close()
             raise ConnectionError
-        self.send_data(b"".join(line + b"\r\n" for line in lines), is_listing=True)
+        self.transfer(b"".join(line + b"\r\n" for line in lines), is_listing=True)
 
     def run(self):
         s = self.scenario
@@ -261,9 +242,9 @@ class Session:
         elif command in (b"MLSD", b"LIST"):
             self.listing(command)
         elif command == b"RETR":
-            self.send_data(CONTENT)
+            self.transfer(CONTENT)
         elif command == b"STOR":
-            self.receive_data()
+            self.transfer()
         elif command == b"QUIT":
             self.send("221 Bye")
             self.conn.close()
