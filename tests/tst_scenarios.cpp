@@ -1,7 +1,7 @@
 // Plays the scenario files in tests/scenarios/ on the real window against a real server (the
 // kind named by TOLMI_TEST_SERVER; the file by TOLMI_SCENARIOS).
 //
-// A file starts with remote-file / remote-dir lines that fill the server's login directory.
+// Steps before the first title run at the start of every scenario (they fill the login directory).
 // "== title {kinds}" starts a scenario, run only on the server kinds named (all when none);
 // "each A ;; B" runs it once per row, where $row is the row and $1, $2, ... its " = " parts;
 // a step whose {kinds} holds "$1=x" runs only in the rows whose first part is x.
@@ -234,8 +234,9 @@ QString Scenario::Substitute(QString text) const {
 }
 
 // Option words: a server kind, refuse-active, anonymous, refuse-rename, tls13-only,
-// tls=explicit|required|implicit, cert=signed|self-signed|other-self-signed, throttle=N,
-// cut-uploads=N, same-port (the current server's, which stops first); "-" is none.
+// tls=explicit|required|implicit, cert=signed (the default)|self-signed|other-self-signed,
+// throttle=N, cut-uploads=N, same-port (a server of the scenario's own, which stops first);
+// "-" is none.
 QString Scenario::UseServer(const QString& words) {
     m_mark = 0;
     m_hostile.reset();
@@ -247,37 +248,36 @@ QString Scenario::UseServer(const QString& words) {
     const std::map<QString, TlsOffer> offers = {{"explicit", TlsOffer::Explicit},
                                                 {"required", TlsOffer::Required},
                                                 {"implicit", TlsOffer::Implicit}};
-    const std::map<QString, QString> certificates = {
-        {"signed", Certificates().Signed()},
-        {"self-signed", Certificates().SelfSigned(0)},
-        {"other-self-signed", Certificates().SelfSigned(1)}};
+    const std::map<QString, int> selfSigned = {{"self-signed", 0}, {"other-self-signed", 1}};
+    const std::map<QString, bool TestServerOptions::*> flags = {
+        {"refuse-active", &TestServerOptions::refuseActive},
+        {"anonymous", &TestServerOptions::anonymous},
+        {"refuse-rename", &TestServerOptions::refuseRename},
+        {"tls13-only", &TestServerOptions::tls13Only}};
     for (const QString& word : words.split(' ', Qt::SkipEmptyParts)) {
         const QString key = word.section('=', 0, 0);
         const QString value = word.section('=', 1);
         if (key == "tls" && offers.count(value)) {
             options.tls = offers.at(value);
-            options.certificate =
-                options.certificate.isEmpty() ? Certificates().Signed() : options.certificate;
-        } else if (key == "cert" && certificates.count(value)) {
-            options.certificate = certificates.at(value);
+        } else if (key == "cert" && (value == "signed" || selfSigned.count(value))) {
+            options.certificate = value == "signed"
+                                      ? Certificates().Signed()
+                                      : Certificates().SelfSigned(selfSigned.at(value));
         } else if (key == "throttle" || key == "cut-uploads") {
             (key == "throttle" ? options.throttle : options.cutUploadsAt) = value.toInt();
-        } else if (word == "same-port") {
+        } else if (word == "same-port" && m_server == m_other.get()) {
             options.port = m_server->Address().section(':', 1).toUShort();
             m_other.reset();
         } else if (word == "proftpd" || word == "pyftpdlib") {
             options.kind = word == "proftpd" ? ServerKind::Proftpd : ServerKind::Pyftpdlib;
-        } else if (word != "-") {
-            const std::map<QString, bool TestServerOptions::*> flags = {
-                {"refuse-active", &TestServerOptions::refuseActive},
-                {"anonymous", &TestServerOptions::anonymous},
-                {"refuse-rename", &TestServerOptions::refuseRename},
-                {"tls13-only", &TestServerOptions::tls13Only}};
-            if (!flags.count(word))
-                return "unknown server option " + word;
+        } else if (flags.count(word)) {
             options.*flags.at(word) = true;
+        } else if (word != "-") {
+            return "unknown server option " + word;
         }
     }
+    if (options.tls != TlsOffer::None && options.certificate.isEmpty())
+        options.certificate = Certificates().Signed();
     m_other = std::make_unique<TestServer>(options);
     m_server = m_other.get();
     QString error;
