@@ -23,11 +23,11 @@ bool IsActiveModeFailure(CURLcode code, long response) {
            code == CURLE_FTP_ACCEPT_TIMEOUT || (code != CURLE_OK && response == 425);
 }
 
-// libcurl takes these two in seconds.
 size_t Discard(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
+// libcurl takes these two in seconds.
 long WholeSeconds(long ms) {
     return (ms + 999) / 1000;
 }
