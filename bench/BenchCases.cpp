@@ -116,6 +116,11 @@ void FillLargeDirectory(const TestServer& server, int entries, const QString& fi
         server.MakeDirectory(QStringLiteral("%1-%2").arg(directoryPrefix).arg(i));
 }
 
+QString SizeLabel(qint64 bytes) {
+    const qint64 mib = bytes >> 20;
+    return mib % 1024 == 0 ? QString::number(mib / 1024) + " GiB" : QString::number(mib) + " MiB";
+}
+
 // Connect on a large directory that only LIST shows, with Chinese names and dates.
 CaseResult ChineseListingCase(const BenchSettings& settings) {
     TestServerOptions options;
@@ -125,95 +130,101 @@ CaseResult ChineseListingCase(const BenchSettings& settings) {
     FillLargeDirectory(server, settings.entries, QStringLiteral("条目"), QStringLiteral("目录"));
     Start(server);
     Window window(server);
-    const Timing connect =
-        Repeat(settings.runs, [&] { return window.Time(&CtolmiDlg::OnConnect, "连接成功"); });
+    const PairedTiming timing = RunPairs(
+        settings.pairs, [&] { return window.Time(&CtolmiDlg::OnConnect, "连接成功"); },
+        [&] {
+            return Curl({"-P", "-", "-u", Credentials(server), Url(server)});
+        });
     // Every entry must have been read for the time to mean anything.
     if (window.dlg.m_listFiles->count() != settings.entries + 100)
         qFatal("the Chinese-locale listing showed %d lines", window.dlg.m_listFiles->count());
-    const Timing curl = Repeat(settings.runs, [&] {
-        return Curl({"-P", "-", "-u", Credentials(server), Url(server)});
-    });
     return {"connect, " + QString::number(settings.entries) + " entries, Chinese-locale LIST",
-            TestServer::KindName(options.kind),
-            connect,
-            "curl LIST listing",
-            curl,
-            1.5};
+            TestServer::KindName(options.kind), "curl LIST listing", timing, 1.5};
 }
 
-struct TransferTimings {
-    Timing download, curlDownload, upload, curlUpload;
-};
+// The big file down and up through the window, and through the baselines; the window must be
+// logged in already.
+class TransferRuns {
+public:
+    TransferRuns(Window& window, const TestServer& server, const BenchSettings& settings,
+                 QStringList curlOptions)
+        : m_window(window), m_server(server), m_curlOptions(std::move(curlOptions)),
+          m_source(settings.workDir + "/source.bin"), m_target(settings.workDir + "/target.bin"),
+          m_pairs(settings.pairs) {}
 
-// Downloads big.bin and uploads the source file through the window, and the same with curl
-// given `curlOptions`; the window must be logged in already.
-TransferTimings TimeTransfers(Window& window, const TestServer& server,
-                              const BenchSettings& settings, const QStringList& curlOptions,
-                              double& transferPeak) {
-    const QString source = settings.workDir + "/source.bin";
-    const QString target = settings.workDir + "/target.bin";
-    auto timeWindow = [&](void (CtolmiDlg::*handler)(), const QString& expected) {
+    PairedTiming Download(const std::function<double()>& baseline) {
+        return RunPairs(
+            m_pairs,
+            [this] {
+                m_window.Select("big.bin");
+                m_window.Prompter().saveAnswers << m_target;
+                return TimeWindow(&CtolmiDlg::OnDownload, "下载成功");
+            },
+            baseline, [this] { RemoveCopies(); });
+    }
+    PairedTiming Upload() {
+        return RunPairs(
+            m_pairs,
+            [this] {
+                m_window.Prompter().openAnswers << m_source;
+                return TimeWindow(&CtolmiDlg::OnUpload, "上传成功");
+            },
+            [this] {
+                return CurlWithOptions({"-T", m_source, Url(m_server, "curl-up.bin")});
+            },
+            [this] { RemoveCopies(); });
+    }
+
+    double CurlDownload() { return CurlWithOptions({"-o", m_target, Url(m_server, "big.bin")}); }
+    double LftpDownload() {
+        return External("lftp", {"-c", "set ftp:passive-mode off; set xfer:clobber on; open -u " +
+                                           Credentials(m_server).replace(':', ',') + " " +
+                                           Url(m_server) + "; get big.bin -o " + m_target});
+    }
+    double LimitDownload() { return SocketToFileSeconds(m_source, m_target); }
+
+    void RemoveCopies() {
+        QFile::remove(m_target);
+        QFile::remove(m_server.Root() + "/source.bin");
+        QFile::remove(m_server.Root() + "/curl-up.bin");
+    }
+
+    double transferPeak = 0; // above the resident size when a transfer started
+
+private:
+    double TimeWindow(void (CtolmiDlg::*handler)(), const QString& expected) {
         const double before = ResetPeakRss();
-        const double seconds = window.Time(handler, expected);
+        const double seconds = m_window.Time(handler, expected);
         transferPeak = std::max(transferPeak, PeakRssMiB() - before);
         return seconds;
-    };
-    auto curl = [&](const QStringList& arguments) {
-        return Curl(curlOptions + QStringList{"-u", Credentials(server)} + arguments);
-    };
-    auto removeTarget = [&] { QFile::remove(target); };
-    TransferTimings timings;
-    timings.download = Repeat(
-        settings.runs,
-        [&] {
-            window.Select("big.bin");
-            window.Prompter().saveAnswers << target;
-            return timeWindow(&CtolmiDlg::OnDownload, "下载成功");
-        },
-        removeTarget);
-    timings.curlDownload = Repeat(
-        settings.runs,
-        [&] {
-            return curl({"-o", target, Url(server, "big.bin")});
-        },
-        removeTarget);
-    removeTarget();
-    const QString uploaded = server.Root() + "/source.bin";
-    const QString curlUploaded = server.Root() + "/curl-up.bin";
-    timings.upload = Repeat(
-        settings.runs,
-        [&] {
-            window.Prompter().openAnswers << source;
-            return timeWindow(&CtolmiDlg::OnUpload, "上传成功");
-        },
-        [&] { QFile::remove(uploaded); });
-    timings.curlUpload = Repeat(
-        settings.runs,
-        [&] {
-            return curl({"-T", source, Url(server, "curl-up.bin")});
-        },
-        [&] { QFile::remove(curlUploaded); });
-    QFile::remove(uploaded);
-    QFile::remove(curlUploaded);
-    return timings;
-}
+    }
+    double CurlWithOptions(const QStringList& arguments) {
+        return Curl(m_curlOptions + QStringList{"-u", Credentials(m_server)} + arguments);
+    }
+
+    Window& m_window;
+    const TestServer& m_server;
+    const QStringList m_curlOptions;
+    const QString m_source;
+    const QString m_target;
+    const int m_pairs;
+};
 
 // Connect on a directory of ten files against one curl listing with `curlOptions`: the cost of
 // one command.
-std::pair<Timing, Timing> TimeSmallConnect(TestServer& small, const BenchSettings& settings,
-                                           const QString& authority,
-                                           const QStringList& curlOptions) {
+PairedTiming TimeSmallConnect(TestServer& small, const BenchSettings& settings,
+                              const QString& authority, const QStringList& curlOptions) {
     for (int i = 0; i < 10; ++i)
         small.WriteFile(QStringLiteral("file-%1.txt").arg(i), "x");
     Start(small);
     Window window(small);
     window.dlg.SetTlsAuthority(authority);
-    const Timing connect =
-        Repeat(settings.runs * 3, [&] { return window.Time(&CtolmiDlg::OnConnect, "连接成功"); });
-    const Timing curl = Repeat(settings.runs * 3, [&] {
-        return Curl(curlOptions + QStringList{"-u", Credentials(small), "-X", "MLSD", Url(small)});
-    });
-    return {connect, curl};
+    return RunPairs(
+        settings.pairs * 3, [&] { return window.Time(&CtolmiDlg::OnConnect, "连接成功"); },
+        [&] {
+            return Curl(curlOptions +
+                        QStringList{"-u", Credentials(small), "-X", "MLSD", Url(small)});
+        });
 }
 
 // The big file on the server: a hard link, the same bytes without a second gigabyte on disk.
@@ -229,18 +240,11 @@ void PlaceBigFile(const TestServer& server, const BenchSettings& settings) {
 
 } // namespace
 
-std::optional<double> CaseResult::Ratio() const {
-    if (!baselineTiming || baselineTiming->min <= 0)
-        return std::nullopt;
-    return tolmi.min / baselineTiming->min;
-}
-
 QJsonObject CaseResult::ToJson() const {
-    auto timing = [](const Timing& t) { return QJsonObject{{"min", t.min}, {"median", t.median}}; };
-    QJsonObject json{
-        {"name", name}, {"server", server}, {"tolmi_s", timing(tolmi)}, {"baseline", baseline}};
-    json["baseline_s"] = baselineTiming ? QJsonValue(timing(*baselineTiming)) : QJsonValue();
-    json["ratio"] = Ratio() ? QJsonValue(*Ratio()) : QJsonValue();
+    QJsonObject json = timing.ToJson();
+    json["name"] = name;
+    json["server"] = server;
+    json["baseline"] = baseline;
     json["target"] = target ? QJsonValue(*target) : QJsonValue();
     return json;
 }
@@ -248,41 +252,30 @@ QJsonObject CaseResult::ToJson() const {
 std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& settings,
                                       MemoryResult& memory) {
     const QString serverName = TestServer::KindName(kind);
+    const QString size = SizeLabel(settings.fileBytes);
     std::vector<CaseResult> results;
-    const QString local = settings.workDir;
     auto transfers = StartServer(kind);
     PlaceBigFile(*transfers, settings);
     Start(*transfers);
     Window window(*transfers);
-    double transferPeak = 0; // above the resident size when the transfer started
-
     window.Time(&CtolmiDlg::OnConnect, "连接成功");
-    const TransferTimings timings =
-        TimeTransfers(window, *transfers, settings, {"-P", "-"}, transferPeak);
-    results.push_back({"download 1 GiB, active", serverName, timings.download, "curl -P -",
-                       timings.curlDownload, 1.05});
-    results.push_back({"upload 1 GiB, active", serverName, timings.upload, "curl -P - -T",
-                       timings.curlUpload, 1.05});
-
-    const QString target = local + "/target.bin";
-    const Timing lftp = Repeat(
-        settings.runs,
-        [&] {
-            return External("lftp",
-                            {"-c", "set ftp:passive-mode off; set xfer:clobber on; open -u " +
-                                       Credentials(*transfers).replace(':', ',') + " " +
-                                       Url(*transfers) + "; get big.bin -o " + target});
-        },
-        [&] { QFile::remove(target); });
-    results.push_back({"download 1 GiB, active (lftp for reference)", serverName, timings.download,
-                       "lftp, ftp:passive-mode off", lftp, std::nullopt});
-    QFile::remove(target);
-    memory.transferPeakAboveIdleMiB = std::max(memory.transferPeakAboveIdleMiB, transferPeak);
+    TransferRuns runs(window, *transfers, settings, {"-P", "-"});
+    results.push_back({"download " + size + ", active", serverName, "curl -P -",
+                       runs.Download([&] { return runs.CurlDownload(); }), 1.05});
+    results.push_back(
+        {"upload " + size + ", active", serverName, "curl -P - -T", runs.Upload(), 1.05});
+    results.push_back({"download " + size + ", active (lftp for reference)", serverName,
+                       "lftp, ftp:passive-mode off",
+                       runs.Download([&] { return runs.LftpDownload(); }), std::nullopt});
+    results.push_back({"download " + size + ", active, over its limit", serverName,
+                       kSocketToFileBaseline, runs.Download([&] { return runs.LimitDownload(); }),
+                       1.25});
+    runs.RemoveCopies();
+    memory.transferPeakAboveIdleMiB = std::max(memory.transferPeakAboveIdleMiB, runs.transferPeak);
 
     auto small = StartServer(kind);
-    const auto [smallConnect, smallCurl] = TimeSmallConnect(*small, settings, {}, {"-P", "-"});
-    results.push_back(
-        {"connect, 10 entries", serverName, smallConnect, "curl MLSD listing", smallCurl, 1.2});
+    results.push_back({"connect, 10 entries", serverName, "curl MLSD listing",
+                       TimeSmallConnect(*small, settings, {}, {"-P", "-"}), 1.2});
 
     // Connect and Refresh on a large directory.
     auto large = StartServer(kind);
@@ -290,24 +283,28 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
     Start(*large);
     Window largeWindow(*large);
     double listingPeak = 0;
-    const Timing largeConnect = Repeat(settings.runs, [&] {
-        const double before = ResetPeakRss();
-        const double seconds = largeWindow.Time(&CtolmiDlg::OnConnect, "连接成功");
-        listingPeak = std::max(listingPeak, PeakRssMiB() - before);
-        return seconds;
-    });
-    const Timing largeRefresh =
-        Repeat(settings.runs, [&] { return largeWindow.Time(&CtolmiDlg::OnRefresh, "刷新成功"); });
-    const Timing largeCurl = Repeat(settings.runs, [&] {
+    auto curlListing = [&] {
         return Curl({"-P", "-", "-u", Credentials(*large), "-X", "MLSD", Url(*large)});
-    });
+    };
+    const PairedTiming largeConnect = RunPairs(
+        settings.pairs,
+        [&] {
+            const double before = ResetPeakRss();
+            const double seconds = largeWindow.Time(&CtolmiDlg::OnConnect, "连接成功");
+            listingPeak = std::max(listingPeak, PeakRssMiB() - before);
+            return seconds;
+        },
+        curlListing);
+    const PairedTiming largeRefresh = RunPairs(
+        settings.pairs, [&] { return largeWindow.Time(&CtolmiDlg::OnRefresh, "刷新成功"); },
+        curlListing);
     const QString entries = QString::number(settings.entries);
-    results.push_back({"connect, " + entries + " entries", serverName, largeConnect,
-                       "curl MLSD listing", largeCurl, 1.5});
-    results.push_back({"refresh, " + entries + " entries", serverName, largeRefresh,
-                       "curl MLSD listing", largeCurl, 1.5});
-    memory.listingMiBPer1000Entries =
-        std::max(memory.listingMiBPer1000Entries, listingPeak * 1000 / settings.entries);
+    results.push_back(
+        {"connect, " + entries + " entries", serverName, "curl MLSD listing", largeConnect, 1.5});
+    results.push_back(
+        {"refresh, " + entries + " entries", serverName, "curl MLSD listing", largeRefresh, 1.5});
+    memory.listingBytesPerEntry =
+        std::max(memory.listingBytesPerEntry, listingPeak * 1024 * 1024 / settings.entries);
     if (kind == ServerKind::Pyftpdlib)
         results.push_back(ChineseListingCase(settings));
     return results;
@@ -322,6 +319,7 @@ std::vector<CaseResult> RunTlsBenchCases(const BenchSettings& settings, MemoryRe
     options.tls = TlsOffer::Required;
     options.certificate = certificates.Signed();
     const QString serverName = "proftpd, mod_tls";
+    const QString size = SizeLabel(settings.fileBytes);
     const QStringList curlTls = {"--ssl-reqd", "--cacert", certificates.Authority()};
 
     TestServer transfers(options);
@@ -330,18 +328,17 @@ std::vector<CaseResult> RunTlsBenchCases(const BenchSettings& settings, MemoryRe
     Window window(transfers);
     window.dlg.SetTlsAuthority(certificates.Authority());
     window.Time(&CtolmiDlg::OnConnect, "连接成功");
-    double transferPeak = 0;
-    const TransferTimings timings =
-        TimeTransfers(window, transfers, settings, curlTls, transferPeak);
-    memory.transferPeakAboveIdleMiB = std::max(memory.transferPeakAboveIdleMiB, transferPeak);
+    TransferRuns runs(window, transfers, settings, curlTls);
+    std::vector<CaseResult> results{{"download " + size + ", TLS, passive", serverName,
+                                     "curl --ssl-reqd",
+                                     runs.Download([&] { return runs.CurlDownload(); }), 1.05},
+                                    {"upload " + size + ", TLS, passive", serverName,
+                                     "curl --ssl-reqd -T", runs.Upload(), 1.05}};
+    runs.RemoveCopies();
+    memory.transferPeakAboveIdleMiB = std::max(memory.transferPeakAboveIdleMiB, runs.transferPeak);
 
     TestServer small(options);
-    const auto [connect, curlListing] =
-        TimeSmallConnect(small, settings, certificates.Authority(), curlTls);
-    return {{"download 1 GiB, TLS, passive", serverName, timings.download, "curl --ssl-reqd",
-             timings.curlDownload, 1.05},
-            {"upload 1 GiB, TLS, passive", serverName, timings.upload, "curl --ssl-reqd -T",
-             timings.curlUpload, 1.05},
-            {"connect, 10 entries, TLS", serverName, connect, "curl --ssl-reqd MLSD listing",
-             curlListing, 1.2}};
+    results.push_back({"connect, 10 entries, TLS", serverName, "curl --ssl-reqd MLSD listing",
+                       TimeSmallConnect(small, settings, certificates.Authority(), curlTls), 1.2});
+    return results;
 }

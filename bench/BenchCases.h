@@ -10,26 +10,28 @@
 struct BenchSettings {
     qint64 fileBytes = qint64(1) << 30;
     int entries = 100000;
-    int runs = 3;
+    int pairs = 5;
     QString workDir; // where local files go
 };
+
+// The baseline of the rows that set a download beside its limit.
+inline const QString kSocketToFileBaseline = QStringLiteral("socket to file, sendfile");
 
 struct CaseResult {
     QString name;
     QString server;
-    Timing tolmi;
     QString baseline;
-    std::optional<Timing> baselineTiming;
-    std::optional<double> target;
+    PairedTiming timing;
+    std::optional<double> target; // for the median pair ratio
 
-    std::optional<double> Ratio() const;
+    bool Missed() const { return target && timing.MedianRatio() > *target; }
     QJsonObject ToJson() const;
 };
 
 struct MemoryResult {
     double idleMiB = 0;
     double transferPeakAboveIdleMiB = 0;
-    double listingMiBPer1000Entries = 0;
+    double listingBytesPerEntry = 0;
 };
 
 // Every case against one kind of server; the tolmi side runs the window's own handlers.

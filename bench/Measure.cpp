@@ -1,28 +1,100 @@
 #include "bench/Measure.h"
 
+#include "ftp/CurlEasy.h"
+
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QProcess>
 #include <algorithm>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
-Timing Repeat(int count, const std::function<double()>& run, const std::function<void()>& prepare) {
-    std::vector<double> seconds;
-    for (int i = 0; i < count; ++i) {
-        if (prepare)
-            prepare();
-        // Lets the server finish the previous session: back-to-back logins can wait on it.
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        seconds.push_back(run());
+namespace {
+
+double Settled(const std::function<double()>& run, const std::function<void()>& prepare) {
+    if (prepare)
+        prepare();
+    // Lets the server finish the previous session: back-to-back logins can wait on it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return run();
+}
+
+} // namespace
+
+QJsonArray ToJsonArray(const std::vector<double>& values) {
+    QJsonArray array;
+    for (double value : values)
+        array.append(value);
+    return array;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double PairedTiming::MedianRatio() const {
+    return Median(ratios);
+}
+
+double PairedTiming::LowestRatio() const {
+    return ratios.empty() ? 0 : *std::min_element(ratios.begin(), ratios.end());
+}
+
+double PairedTiming::HighestRatio() const {
+    return ratios.empty() ? 0 : *std::max_element(ratios.begin(), ratios.end());
+}
+
+double PairedTiming::TolmiMedian() const {
+    return Median(tolmi);
+}
+
+double PairedTiming::BaselineMedian() const {
+    return Median(baseline);
+}
+
+QJsonObject PairedTiming::ToJson() const {
+    return {{"warm_up_s", QJsonObject{{"tolmi", tolmiWarmUp}, {"baseline", baselineWarmUp}}},
+            {"tolmi_s", ToJsonArray(tolmi)},
+            {"baseline_s", ToJsonArray(baseline)},
+            {"pair_ratios", ToJsonArray(ratios)},
+            {"tolmi_median_s", TolmiMedian()},
+            {"baseline_median_s", BaselineMedian()},
+            {"ratio", MedianRatio()},
+            {"ratio_lowest", LowestRatio()},
+            {"ratio_highest", HighestRatio()}};
+}
+
+PairedTiming RunPairs(int pairs, const std::function<double()>& tolmi,
+                      const std::function<double()>& baseline,
+                      const std::function<void()>& prepare) {
+    PairedTiming timing;
+    timing.tolmiWarmUp = Settled(tolmi, prepare);
+    timing.baselineWarmUp = Settled(baseline, prepare);
+    for (int i = 0; i < pairs; ++i) {
+        double tolmiSeconds = 0;
+        double baselineSeconds = 0;
+        if (i % 2 == 0) {
+            tolmiSeconds = Settled(tolmi, prepare);
+            baselineSeconds = Settled(baseline, prepare);
+        } else {
+            baselineSeconds = Settled(baseline, prepare);
+            tolmiSeconds = Settled(tolmi, prepare);
+        }
+        timing.tolmi.push_back(tolmiSeconds);
+        timing.baseline.push_back(baselineSeconds);
+        timing.ratios.push_back(baselineSeconds > 0 ? tolmiSeconds / baselineSeconds : 0);
     }
-    std::sort(seconds.begin(), seconds.end());
-    const size_t n = seconds.size();
-    const double median = n % 2 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
-    return {seconds.front(), median};
+    return timing;
 }
 
 double TimeCommand(const QString& program, const QStringList& arguments, bool& ok) {
@@ -51,6 +123,36 @@ double StatusFieldMiB(const char* field) {
     return 0;
 }
 
+// Seconds from listening to the end of `receive`: `send` gets the connecting end on a thread
+// of its own and closes it when done, `receive` the accepted end.
+double TimeLoopbackConnection(const std::function<void(int)>& send,
+                              const std::function<void(int)>& receive) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener, 1);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+
+    QElapsedTimer timer;
+    timer.start();
+    std::thread sender([address, &send] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        send(fd);
+        ::close(fd);
+    });
+    const int fd = ::accept(listener, nullptr, nullptr);
+    receive(fd);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    sender.join();
+    ::close(fd);
+    ::close(listener);
+    return seconds;
+}
+
 } // namespace
 
 double PeakRssMiB() {
@@ -70,21 +172,8 @@ double ResetPeakRss() {
 }
 
 double LoopbackCopySeconds(qint64 bytes) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-
-    QElapsedTimer timer;
-    timer.start();
-    std::thread sender([address, bytes] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        std::vector<char> buffer(512 * 1024, 'x');
+    auto send = [bytes](int fd) {
+        std::vector<char> buffer(CurlEasy::kTransferBufferBytes, 'x');
         for (qint64 sent = 0; sent < bytes;) {
             const ssize_t n =
                 ::send(fd, buffer.data(), std::min<qint64>(buffer.size(), bytes - sent), 0);
@@ -92,15 +181,38 @@ double LoopbackCopySeconds(qint64 bytes) {
                 break;
             sent += n;
         }
-        ::close(fd);
-    });
-    const int fd = ::accept(listener, nullptr, nullptr);
-    std::vector<char> buffer(512 * 1024);
-    while (::recv(fd, buffer.data(), buffer.size(), 0) > 0) {
-    }
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    sender.join();
-    ::close(fd);
-    ::close(listener);
+    };
+    auto receive = [](int fd) {
+        std::vector<char> buffer(CurlEasy::kTransferBufferBytes);
+        while (::recv(fd, buffer.data(), buffer.size(), 0) > 0) {
+        }
+    };
+    return TimeLoopbackConnection(send, receive);
+}
+
+double SocketToFileSeconds(const QString& source, const QString& target) {
+    const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    const int out = ::open(QFile::encodeName(target).constData(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (in < 0 || out < 0)
+        qFatal("cannot open %s or %s", qPrintable(source), qPrintable(target));
+    auto send = [in](int fd) {
+        while (::sendfile(fd, in, nullptr, CurlEasy::kTransferBufferBytes) > 0) {
+        }
+    };
+    auto receive = [out, &target](int fd) {
+        std::vector<char> buffer(CurlEasy::kTransferBufferBytes);
+        for (ssize_t n; (n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;) {
+            for (ssize_t written = 0; written < n;) {
+                const ssize_t w = ::write(out, buffer.data() + written, n - written);
+                if (w <= 0)
+                    qFatal("cannot write %s", qPrintable(target));
+                written += w;
+            }
+        }
+        ::close(out);
+    };
+    const double seconds = TimeLoopbackConnection(send, receive);
+    ::close(in);
     return seconds;
 }

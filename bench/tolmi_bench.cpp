@@ -4,6 +4,7 @@
 #include "ui/CtolmiDlg.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,25 +22,28 @@ int EnvironmentInt(const char* name, int fallback) {
 }
 
 void PrintTable(const std::vector<CaseResult>& results) {
-    std::printf("%-46s %-10s %10s %10s %10s %10s %7s %7s\n", "case", "server", "tolmi min",
-                "median", "base min", "median", "ratio", "target");
+    std::printf("%-50s %-16s %9s %9s %7s %7s %7s %7s\n", "case", "server", "tolmi", "baseline",
+                "ratio", "lowest", "highest", "target");
     for (const CaseResult& r : results) {
-        std::printf("%-46s %-10s %10.3f %10.3f ", qPrintable(r.name), qPrintable(r.server),
-                    r.tolmi.min, r.tolmi.median);
-        if (r.baselineTiming)
-            std::printf("%10.3f %10.3f ", r.baselineTiming->min, r.baselineTiming->median);
-        else
-            std::printf("%10s %10s ", "-", "-");
-        if (r.Ratio())
-            std::printf("%7.3f ", *r.Ratio());
-        else
-            std::printf("%7s ", "-");
+        const PairedTiming& t = r.timing;
+        std::printf("%-50s %-16s %9.3f %9.3f %7.3f %7.3f %7.3f ", qPrintable(r.name),
+                    qPrintable(r.server), t.TolmiMedian(), t.BaselineMedian(), t.MedianRatio(),
+                    t.LowestRatio(), t.HighestRatio());
         if (r.target)
-            std::printf("%7.2f%s\n", *r.target,
-                        r.Ratio() && *r.Ratio() > *r.target ? " MISSED" : "");
+            std::printf("%7.2f%s\n", *r.target, r.Missed() ? " MISSED" : "");
         else
             std::printf("%7s\n", "-");
     }
+}
+
+// Every run of the download limit, from the rows that set a download beside it.
+std::vector<double> SocketToFileSeconds(const std::vector<CaseResult>& results) {
+    std::vector<double> seconds;
+    for (const CaseResult& r : results) {
+        if (r.baseline == kSocketToFileBaseline)
+            seconds.insert(seconds.end(), r.timing.baseline.begin(), r.timing.baseline.end());
+    }
+    return seconds;
 }
 
 } // namespace
@@ -53,7 +57,7 @@ int main(int argc, char* argv[]) {
     BenchSettings settings;
     settings.fileBytes = qint64(EnvironmentInt("TOLMI_BENCH_MIB", 1024)) * 1024 * 1024;
     settings.entries = EnvironmentInt("TOLMI_BENCH_ENTRIES", 100000);
-    settings.runs = EnvironmentInt("TOLMI_BENCH_RUNS", 3);
+    settings.pairs = EnvironmentInt("TOLMI_BENCH_RUNS", 5);
     settings.workDir = work.path();
 
     std::vector<CaseResult> results;
@@ -77,28 +81,42 @@ int main(int argc, char* argv[]) {
         const auto cases = RunTlsBenchCases(settings, memory);
         results.insert(results.end(), cases.begin(), cases.end());
     }
-    const Timing loopback =
-        Repeat(settings.runs, [&] { return LoopbackCopySeconds(settings.fileBytes); });
+    std::vector<double> loopback;
+    for (int i = 0; i < settings.pairs; ++i)
+        loopback.push_back(LoopbackCopySeconds(settings.fileBytes));
+    const std::vector<double> socketToFile = SocketToFileSeconds(results);
+    const double listingMiBPer1000 = memory.listingBytesPerEntry * 1000 / (1024 * 1024);
 
     PrintTable(results);
-    std::printf("\nloopback limit (plain socket copy of the same size): %.3f s\n", loopback.min);
-    std::printf(
-        "memory: idle %.1f MiB, transfers peak %.1f MiB above their start, listing %.3f MiB per "
-        "1000 entries\n",
-        memory.idleMiB, memory.transferPeakAboveIdleMiB, memory.listingMiBPer1000Entries);
+    std::printf("\ntimes are medians in seconds; ratio: the median of %d paired runs' tolmi over "
+                "baseline, with the lowest and highest pair\n",
+                settings.pairs);
+    std::printf("limits of the same size: loopback socket copy %.3f s", Median(loopback));
+    if (!socketToFile.empty())
+        std::printf(", download (%s) %.3f s", qPrintable(kSocketToFileBaseline),
+                    Median(socketToFile));
+    std::printf("\nmemory: idle %.1f MiB, transfers peak %.1f MiB above their start, listing "
+                "%.3f MiB per 1000 entries (%.0f bytes per entry)\n",
+                memory.idleMiB, memory.transferPeakAboveIdleMiB, listingMiBPer1000,
+                memory.listingBytesPerEntry);
 
     QJsonArray cases;
     for (const CaseResult& r : results)
         cases.append(r.ToJson());
     const QJsonObject json{
+        {"date", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
         {"machine", QSysInfo::prettyProductName() + ", " + QSysInfo::currentCpuArchitecture() +
                         ", " + QString::number(QThread::idealThreadCount()) + " cores"},
         {"file_bytes", double(settings.fileBytes)},
+        {"entries", settings.entries},
+        {"pairs", settings.pairs},
         {"cases", cases},
-        {"loopback_limit_s", loopback.min},
-        {"memory_mib", QJsonObject{{"idle", memory.idleMiB},
-                                   {"transfer_peak_above_idle", memory.transferPeakAboveIdleMiB},
-                                   {"listing_per_1000_entries", memory.listingMiBPer1000Entries}}}};
+        {"limits_s", QJsonObject{{"loopback_copy", ToJsonArray(loopback)},
+                                 {"socket_to_file", ToJsonArray(socketToFile)}}},
+        {"memory", QJsonObject{{"idle_mib", memory.idleMiB},
+                               {"transfer_peak_above_idle_mib", memory.transferPeakAboveIdleMiB},
+                               {"listing_mib_per_1000_entries", listingMiBPer1000},
+                               {"listing_bytes_per_entry", memory.listingBytesPerEntry}}}};
     QDir().mkpath(TOLMI_BENCH_RESULTS);
     QFile out(TOLMI_BENCH_RESULTS "/latest.json");
     if (out.open(QIODevice::WriteOnly))

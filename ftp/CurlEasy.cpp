@@ -10,9 +10,6 @@
 
 namespace {
 
-// Large buffers keep a fast loopback or LAN transfer from being bound by call overhead.
-constexpr long kTransferBufferBytes = 512 * 1024;
-
 // How long a release waits for the server to answer QUIT before it cuts the connection: the
 // window waits for the release.
 constexpr std::chrono::milliseconds kQuitLimit(1500);
