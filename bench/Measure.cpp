@@ -1,6 +1,6 @@
 #include "bench/Measure.h"
 
-#include "ftp/CurlEasy.h"
+#include "ftp/TransferBuffer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -173,7 +173,7 @@ double ResetPeakRss() {
 
 double LoopbackCopySeconds(qint64 bytes) {
     auto send = [bytes](int fd) {
-        std::vector<char> buffer(CurlEasy::kTransferBufferBytes, 'x');
+        std::vector<char> buffer(kTransferBufferBytes, 'x');
         for (qint64 sent = 0; sent < bytes;) {
             const ssize_t n =
                 ::send(fd, buffer.data(), std::min<qint64>(buffer.size(), bytes - sent), 0);
@@ -183,7 +183,7 @@ double LoopbackCopySeconds(qint64 bytes) {
         }
     };
     auto receive = [](int fd) {
-        std::vector<char> buffer(CurlEasy::kTransferBufferBytes);
+        std::vector<char> buffer(kTransferBufferBytes);
         while (::recv(fd, buffer.data(), buffer.size(), 0) > 0) {
         }
     };
@@ -197,11 +197,11 @@ double SocketToFileSeconds(const QString& source, const QString& target) {
     if (in < 0 || out < 0)
         qFatal("cannot open %s or %s", qPrintable(source), qPrintable(target));
     auto send = [in](int fd) {
-        while (::sendfile(fd, in, nullptr, CurlEasy::kTransferBufferBytes) > 0) {
+        while (::sendfile(fd, in, nullptr, kTransferBufferBytes) > 0) {
         }
     };
     auto receive = [out, &target](int fd) {
-        std::vector<char> buffer(CurlEasy::kTransferBufferBytes);
+        std::vector<char> buffer(kTransferBufferBytes);
         for (ssize_t n; (n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;) {
             for (ssize_t written = 0; written < n;) {
                 const ssize_t w = ::write(out, buffer.data() + written, n - written);

@@ -1,4 +1,5 @@
 #include "ftp/CurlEasy.h"
+#include "ftp/TransferBuffer.h"
 
 #include <QFile>
 

@@ -19,9 +19,6 @@ public:
     // thread uses it.
     static void InitializeLibrary();
 
-    // Large buffers keep a fast loopback or LAN transfer from being bound by call overhead.
-    static constexpr long kTransferBufferBytes = 512 * 1024;
-
     // `monitor`, when given, sees the progress of every request and can cancel it. What
     // `trust` knows now decides how TLS is asked for and verified.
     CurlEasy(ServerAddress address, QByteArray user, QByteArray password, FtpTimeouts timeouts,
