@@ -137,9 +137,17 @@ std::vector<QByteArrayView> DigitGroups(QByteArrayView text) {
             return {};
         groups.push_back(text.sliced(begin, i - begin));
         const qsizetype separator = i;
-        while (i < text.size() && (text[i] == '-' || text[i] == '/' || text[i] == '.' ||
-                                   static_cast<unsigned char>(text[i]) >= 0x80))
-            ++i;
+        while (i < text.size()) {
+            if (static_cast<unsigned char>(text[i]) >= 0x80) {
+                // In Shift_JIS and Big5 the second byte of a character may be ASCII ("年" is
+                // "\x94N", "\xa6~"); it is never a digit.
+                i += i + 1 < text.size() && !StartsWithDigit(text.sliced(i + 1)) ? 2 : 1;
+            } else if (text[i] == '-' || text[i] == '/' || text[i] == '.') {
+                ++i;
+            } else {
+                break;
+            }
+        }
         if (i - separator > 4 || (i == separator && i < text.size()))
             return {};
         if (i == separator)
@@ -154,7 +162,9 @@ bool IsFullDate(QByteArrayView text) {
         return false;
     const bool yearFirst = groups[0].size() == 4 && groups[1].size() <= 2 && groups[2].size() <= 2;
     const bool yearLast = groups[2].size() == 4 && groups[0].size() <= 2 && groups[1].size() <= 2;
-    return yearFirst || yearLast;
+    // "31.01.24", "01-31-24": a two-digit year needs all parts padded, or "1.2.3" would pass.
+    const bool shortYear = groups[0].size() == 2 && groups[1].size() == 2 && groups[2].size() == 2;
+    return yearFirst || yearLast || shortYear;
 }
 
 bool IsMonthAndDay(QByteArrayView text) {
@@ -191,9 +201,16 @@ size_t DateEndingAt(const ListingFields& f, size_t i) {
     // "07 mar 2019", "18 Nov 23:10", "14. Mai, 08:20", "3. Dez. 2019"
     if (has(i + 2) && IsDay(f[i]) && IsMonthWord(f[i + 1]) && IsTimeOrYear(f[i + 2]))
         return i + 2;
-    // "2022年 6月 30日", optionally with a time
-    if (has(i + 2) && MarkedNumber(f[i], 4) >= 1900 && IsMonthNumber(f[i + 1]) && IsDay(f[i + 2]))
-        return has(i + 3) && IsClock(f[i + 3]) ? i + 3 : i + 2;
+    // "2022年 6月 30日", "2022年 6月30日", optionally with a time
+    if (has(i + 1) && MarkedNumber(f[i], 4) >= 1900) {
+        size_t last = 0;
+        if (has(i + 2) && IsMonthNumber(f[i + 1]) && IsDay(f[i + 2]))
+            last = i + 2;
+        else if (IsMonthAndDay(f[i + 1]))
+            last = i + 1;
+        if (last != 0)
+            return has(last + 1) && IsClock(f[last + 1]) ? last + 1 : last;
+    }
     // "2021-07-08 19:40", "2016.12.31", "17-05-2020 06:45", "05-Mar-2019 10:00",
     // "2021-07-08 19:40:05.123456789 +0800" ("ls --full-time")
     if (IsFullDate(f[i]) || ListingDates::IsDashedDate(f[i])) {
@@ -225,7 +242,7 @@ std::optional<DateFields> Find(const ListingFields& fields, size_t from) {
 
 bool IsDashedDate(QByteArrayView text) {
     const std::vector<QByteArrayView> parts = Split(text, '-');
-    if (parts.size() != 3 || parts[2].size() != 4 || !AllDigits(parts[2]))
+    if (parts.size() != 3 || (parts[2].size() != 4 && parts[2].size() != 2) || !AllDigits(parts[2]))
         return false;
     return (IsDay(parts[0]) && IsMonthWord(parts[1])) || (IsMonthWord(parts[0]) && IsDay(parts[1]));
 }

@@ -16,7 +16,8 @@ namespace ListingDates {
 // many languages and any case, numeric dates, day before month, and CJK dates in any encoding.
 std::optional<DateFields> Find(const ListingFields& fields, size_t from);
 
-// "5-MAR-1993", "13-Jun-2006", "Jun-08-2005": day, month name and year joined by dashes.
+// "5-MAR-1993", "13-Jun-2006", "Jun-08-2005", "01-jun-99": day, month name and year joined by
+// dashes.
 bool IsDashedDate(QByteArrayView text);
 // "09-23-97", "01-31-2024", "4/07/19", "2019-03-05", "31.01.2024"
 bool IsNumericDate(QByteArrayView text);

@@ -11,8 +11,11 @@ std::optional<RemoteEntry> NetWare(QByteArrayView line); // "d [R----F--] owner 
 std::optional<RemoteEntry> Dos(QByteArrayView line);     // DOS and IIS
 std::optional<RemoteEntry> Os2(QByteArrayView line);
 std::optional<RemoteEntry> Eplf(QByteArrayView line);
+std::optional<RemoteEntry> Facts(QByteArrayView line); // MLSD lines in a LIST reply
 std::optional<RemoteEntry> VShell(QByteArrayView line);
 std::optional<RemoteEntry> Vms(QByteArrayView line);
+// "        [SYSTEM]  (RWE,RWE,RE,E)": the owner and protection of the entry above.
+bool IsVmsContinuation(QByteArrayView line);
 std::optional<RemoteEntry> Os9(QByteArrayView line);
 std::optional<RemoteEntry> As400(QByteArrayView line);
 std::optional<RemoteEntry> MvsDataset(QByteArrayView line);

@@ -11,11 +11,11 @@ using Family = std::optional<RemoteEntry> (*)(QByteArrayView);
 
 // The most specific formats first, so that a line is never read as a looser one.
 const Family kFamilies[] = {
-    ListingFamilies::Eplf,      ListingFamilies::Unix,    ListingFamilies::NetWare,
-    ListingFamilies::Dos,       ListingFamilies::Vms,     ListingFamilies::Os9,
-    ListingFamilies::Zvm,       ListingFamilies::NonStop, ListingFamilies::MvsDataset,
-    ListingFamilies::MvsMember, ListingFamilies::As400,   ListingFamilies::Nortel,
-    ListingFamilies::Os2,       ListingFamilies::VShell,
+    ListingFamilies::Facts,      ListingFamilies::Eplf,      ListingFamilies::Unix,
+    ListingFamilies::NetWare,    ListingFamilies::Dos,       ListingFamilies::Vms,
+    ListingFamilies::Os9,        ListingFamilies::Zvm,       ListingFamilies::NonStop,
+    ListingFamilies::MvsDataset, ListingFamilies::MvsMember, ListingFamilies::As400,
+    ListingFamilies::Nortel,     ListingFamilies::Os2,       ListingFamilies::VShell,
 };
 
 // How the summaries and column headings of VMS, MVS, OS-9, HP NonStop and others begin.
@@ -111,7 +111,7 @@ void ListingParser::ParseListingLine() {
         m_entries.push_back(std::move(*entry));
         return;
     }
-    if (IsListingBanner(m_line))
+    if (IsListingBanner(m_line) || ListingFamilies::IsVmsContinuation(m_line))
         return;
     if (!m_pending.isEmpty()) {
         if (auto entry = ParseListLine(m_pending + ' ' + m_line)) {
@@ -120,8 +120,14 @@ void ListingParser::ParseListingLine() {
             return;
         }
         ++m_unreadLines;
+        m_pending.clear();
     }
-    m_pending = m_line;
+    // Only a name alone begins an entry that goes on in the next line; any other line that
+    // does not parse would make an entry of the line after it.
+    if (ListingFields(m_line).Count() == 1)
+        m_pending = m_line;
+    else
+        ++m_unreadLines;
 }
 
 void ListingParser::ParseNameLine() {

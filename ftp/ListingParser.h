@@ -54,7 +54,7 @@ private:
     ListingFormat m_format;
     QByteArray m_line;
     bool m_lineTooLong = false;
-    // A LIST line that did not parse alone: some servers split one entry over two lines.
+    // A name alone on a LIST line: some servers put the rest of its entry on the next line.
     QByteArray m_pending;
     int m_unreadLines = 0;
     std::vector<RemoteEntry> m_entries;

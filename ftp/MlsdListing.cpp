@@ -1,11 +1,21 @@
+#include "ftp/ListingFamilies.h"
 #include "ftp/ListingFields.h"
 #include "ftp/ListingParser.h"
 
-std::optional<RemoteEntry> ParseMlsdLine(QByteArrayView line) {
-    // The facts never hold a blank: the first blank or tab ends them.
+namespace {
+
+// Where the facts end: they never hold a blank, so the first blank or tab ends them.
+qsizetype FactsEnd(QByteArrayView line) {
     qsizetype blank = 0;
     while (blank < line.size() && !ListingText::IsBlank(line[blank]))
         ++blank;
+    return blank;
+}
+
+} // namespace
+
+std::optional<RemoteEntry> ParseMlsdLine(QByteArrayView line) {
+    const qsizetype blank = FactsEnd(line);
     if (blank + 1 >= line.size())
         return std::nullopt;
     RemoteEntry entry;
@@ -27,3 +37,18 @@ std::optional<RemoteEntry> ParseMlsdLine(QByteArrayView line) {
     }
     return entry;
 }
+
+namespace ListingFamilies {
+
+// "Type=dir;Modify=20240101120000; Projekte": some servers answer LIST as they would MLSD.
+std::optional<RemoteEntry> Facts(QByteArrayView line) {
+    bool typed = false;
+    for (QByteArrayView fact : ListingText::Split(line.first(FactsEnd(line)), ';')) {
+        if (!fact.isEmpty() && fact.indexOf('=') < 1)
+            return std::nullopt;
+        typed = typed || ListingText::Lower(fact).startsWith("type=");
+    }
+    return typed ? ParseMlsdLine(line) : std::nullopt;
+}
+
+} // namespace ListingFamilies

@@ -53,6 +53,20 @@ std::optional<RemoteEntry> Vms(QByteArrayView line) {
     return Entry(name, isDirectory, sized ? VmsSize(fields[1]) : -1);
 }
 
+bool IsVmsContinuation(QByteArrayView line) {
+    if (line.isEmpty() || !IsBlank(line[0]))
+        return false;
+    const ListingFields fields(line);
+    for (size_t i = 0; i < fields.Count(); ++i) {
+        const QByteArrayView field = fields[i];
+        const bool owner = field.startsWith('[') && field.endsWith(']');
+        const bool protection = field.startsWith('(') && field.endsWith(')');
+        if (!owner && !protection)
+            return false;
+    }
+    return fields.Count() > 0;
+}
+
 // "      1.4     21/03/07 1342  d-ewrewr    1f        256 SYS"
 std::optional<RemoteEntry> Os9(QByteArrayView line) {
     const ListingFields fields(line, 7);

@@ -7,7 +7,7 @@ namespace {
 
 using namespace ListingText;
 
-// "drwxr-xr-x", "-rw-r--r--+", "-rw-r--r--@", "lrwxrwxrwx."
+// "drwxr-xr-x", "-rw-r--r--+", "-rw-r--r--@", "lrwxrwxrwx.", "drwxr-x---+1464"
 bool IsPermissions(QByteArrayView text) {
     static const char kTypes[] = "-dlbcpsDnw?";
     static const char kModes[] = "-rwxsStTlLA?";
@@ -17,11 +17,11 @@ bool IsPermissions(QByteArrayView text) {
         if (std::strchr(kModes, text[i]) == nullptr)
             return false;
     }
-    for (qsizetype i = 10; i < text.size(); ++i) {
-        if (std::strchr("+@.*", text[i]) == nullptr)
-            return false;
-    }
-    return true;
+    qsizetype marks = 10;
+    while (marks < text.size() && QByteArrayView("+@.*").contains(text[marks]))
+        ++marks;
+    // Some servers put the link count right after the mark, in the blank's place.
+    return marks == text.size() || (marks > 10 && AllDigits(text.sliced(marks)));
 }
 
 // The size column, even where a long owner or group name runs into it.
