@@ -1,20 +1,19 @@
 #include "ftp/ListingDates.h"
 #include "ftp/ListingFamilies.h"
 
-#include <cstring>
-
 namespace {
 
 using namespace ListingText;
 
 // "drwxr-xr-x", "-rw-r--r--+", "-rw-r--r--@", "lrwxrwxrwx.", "drwxr-x---+1464"
 bool IsPermissions(QByteArrayView text) {
-    static const char kTypes[] = "-dlbcpsDnw?";
-    static const char kModes[] = "-rwxsStTlLA?";
-    if (text.size() < 10 || std::strchr(kTypes, text[0]) == nullptr)
+    // A NUL byte is no type or mode letter (strchr would take it for one).
+    static constexpr QByteArrayView kTypes("-dlbcpsDnw?");
+    static constexpr QByteArrayView kModes("-rwxsStTlLA?");
+    if (text.size() < 10 || !kTypes.contains(text[0]))
         return false;
     for (qsizetype i = 1; i < 10; ++i) {
-        if (std::strchr(kModes, text[i]) == nullptr)
+        if (!kModes.contains(text[i]))
             return false;
     }
     qsizetype marks = 10;
