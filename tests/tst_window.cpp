@@ -2,10 +2,12 @@
 // shows and its keys are in tests/scenarios/window.txt.
 #include "app/CtolmiApp.h"
 #include "tests/support/ModalAnswerer.h"
+#include "tests/support/TestServer.h"
 #include "tests/support/WindowDriver.h"
 #include "ui/CtolmiDlg.h"
 #include "ui/DialogTemplate.h"
 #include "ui/ProgressDialog.h"
+#include "ui/QtPrompter.h"
 #include "ui/Resource.h"
 
 #include <QAccessible>
@@ -30,6 +32,20 @@ QRect VisibleRect(QWidget* control) {
     return QRect(label->pos(), label->sizeHint()).intersected(label->geometry());
 }
 
+// Answers the next `count` modal windows with the keys a user presses: Enter on a message box
+// (its text goes to `texts`); on a file dialog Enter, taking the name it offers, or Escape.
+void AnswerWithKeys(int count, QStringList& texts, bool takeFile) {
+    if (count == 0)
+        return;
+    AnswerNextModal([count, &texts, takeFile](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box)
+            texts << box->text();
+        QTest::keyClick(modal->windowHandle(), box || takeFile ? Qt::Key_Return : Qt::Key_Escape);
+        AnswerWithKeys(count - 1, texts, takeFile);
+    });
+}
+
 } // namespace
 
 class WindowTest : public QObject {
@@ -42,6 +58,8 @@ private slots:
     void screenReadersFindNamesRolesAndLabels();
     void progressFiguresAreReadableAsText();
     void messageBoxesAreTitledWithTheProgramName();
+    void enterAfterDownloadStaysInTheWindow_data();
+    void enterAfterDownloadStaysInTheWindow();
     void startUpWritesNoSettings();
     void programIgnoresItsArguments();
     void startsWithAnEmptyArgumentVector();
@@ -163,6 +181,41 @@ void WindowTest::messageBoxesAreTitledWithTheProgramName() {
     QCOMPARE(title, QFileInfo(QCoreApplication::applicationFilePath()).fileName());
     QVERIFY(!hasIcon);
     QCOMPARE(buttons, 1);
+}
+
+void WindowTest::enterAfterDownloadStaysInTheWindow_data() {
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("saved") << true << "下载成功!";
+    QTest::newRow("save cancelled") << false << "请输入文件名!";
+}
+
+void WindowTest::enterAfterDownloadStaysInTheWindow() {
+    QFETCH(bool, save);
+    QFETCH(QString, result);
+    TestServer server;
+    QString error;
+    QVERIFY2(server.Start(error), qPrintable(error));
+    server.WriteFile("a.txt", "a");
+    // The save dialog opens in the working directory, offering the remote file's name.
+    const QTemporaryDir local;
+    const QString workingDirectory = QDir::currentPath();
+    QDir::setCurrent(local.path());
+    WindowDriver window;
+    window.dlg.SetPrompter(std::make_unique<QtPrompter>());
+    window.LogInTo(server);
+    // Connect, 下载 and Enter afterwards each end with a box: Enter there lists again.
+    QStringList texts;
+    AnswerWithKeys(4, texts, save);
+    window.Click(window.dlg.m_btnConnect);
+    window.ClickLine("a.txt");
+    window.Click(window.dlg.m_btnDownload);
+    QDir::setCurrent(workingDirectory);
+    QCOMPARE(texts.value(1), result);
+    QCOMPARE(QFile::exists(local.filePath("a.txt")), save);
+    QTest::keyClick(window.dlg.windowHandle(), Qt::Key_Return);
+    QVERIFY(window.dlg.isVisible());
+    QCOMPARE(texts.value(2), texts.value(0));
 }
 
 void WindowTest::startUpWritesNoSettings() {

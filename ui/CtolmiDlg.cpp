@@ -133,9 +133,11 @@ void CtolmiDlg::SetLoginControlsEnabled(bool enabled) {
 }
 
 void CtolmiDlg::SetControlEnabled(QWidget* control, bool enabled) {
-    // A control disabled with the focus would pass it on to the next one, 退出 among them,
-    // where Enter ends the program. The list takes it instead: there Enter runs Connect.
-    if (!enabled && control->hasFocus())
+    // A control disabled with the window's focus would pass it on to the next one, 退出 among
+    // them, where Enter ends the program. The list takes it instead: there Enter runs Connect.
+    // While a message box that has just closed leaves the window inactive, the control has no
+    // focus of its own, yet the window gives it back to it: it still counts.
+    if (!enabled && focusWidget() == control)
         m_listFiles->setFocus();
     control->setEnabled(enabled);
 }
