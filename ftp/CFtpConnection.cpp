@@ -1,6 +1,7 @@
 #include "ftp/CFtpConnection.h"
 
 #include "ftp/CurlEasy.h"
+#include "ftp/MlsdSupport.h"
 #include "ftp/RemoteName.h"
 #include "ftp/UniqueFd.h"
 
@@ -148,6 +149,14 @@ bool HasSize(CurlEasy& easy, const QByteArray& url, qint64 size) {
     return stored < 0 || stored == size;
 }
 
+// True only when the server says no file of that name exists (550 to SIZE); a server without
+// SIZE leaves it open.
+bool IsAbsent(CurlEasy& easy, const QByteArray& url) {
+    CURL* curl = easy.Begin(url);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    return easy.Perform() == CURLE_REMOTE_FILE_NOT_FOUND;
+}
+
 bool IsCancelled(const CurlEasy& easy) {
     return easy.Monitor() && easy.Monitor()->IsCancelled();
 }
@@ -195,7 +204,9 @@ bool ListingResult(const CurlEasy& easy, CURLcode code, std::vector<RemoteEntry>
 
 } // namespace
 
-CFtpConnection::CFtpConnection(std::unique_ptr<CurlEasy> easy) : m_easy(std::move(easy)) {}
+CFtpConnection::CFtpConnection(std::unique_ptr<CurlEasy> easy, MlsdSupport* mlsd, QByteArray server)
+    : m_easy(std::move(easy)), m_mlsd(mlsd), m_server(std::move(server)),
+      m_mlsdRefused(m_mlsd && m_mlsd->IsRefused(m_server)) {}
 
 CFtpConnection::~CFtpConnection() = default;
 
@@ -233,11 +244,21 @@ bool CFtpConnection::PutFile(const QString& localPath, const QByteArray& remoteN
     struct stat status {};
     if (!file.IsOpen() || ::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;
-    // Stored under a temporary name and renamed when complete: a broken upload never destroys
-    // the file it was to replace. Some servers acknowledge a cut-off upload (seen over TLS 1.3
-    // when the client's close resets the data connection), so the stored size is checked too.
-    const QByteArray temporary = TemporaryUploadName();
+    // Some servers acknowledge a cut-off upload (seen over TLS 1.3 when the client's close
+    // resets the data connection), so the stored size is checked too.
     const qint64 size = status.st_size;
+    if (IsAbsent(*m_easy, FileUrl(remoteName))) {
+        // Nothing to protect: stored under its own name, as drop folders need, where neither
+        // rename nor delete is allowed. A failed upload is removed where the server allows.
+        if (Store(*m_easy, FileUrl(remoteName), file.Get(), size) == CURLE_OK &&
+            HasSize(*m_easy, FileUrl(remoteName), size))
+            return true;
+        Remove(remoteName);
+        return false;
+    }
+    // Stored under a temporary name and renamed when complete: a broken upload never destroys
+    // the file it was to replace.
+    const QByteArray temporary = TemporaryUploadName();
     CURLcode code = Store(*m_easy, FileUrl(temporary), file.Get(), size);
     const bool refusedName = code == CURLE_UPLOAD_FAILED && IsRefusedName(m_easy->ResponseCode());
     if (code == CURLE_OK && !HasSize(*m_easy, FileUrl(temporary), size))
@@ -293,8 +314,11 @@ bool CFtpConnection::ReadDirectory(std::vector<RemoteEntry>& entries) {
         entries = std::move(mlsd.Entries());
         if (!IsRefusedCommand(code, m_easy->ResponseCode()))
             return ListingResult(*m_easy, code, entries);
-        // Many servers only know the human-readable listing.
+        // Many servers only know the human-readable listing; later commands ask for it at
+        // once, without the second login the refusal costs.
         m_mlsdRefused = true;
+        if (m_mlsd)
+            m_mlsd->RememberRefused(m_server);
         entries.clear();
         m_easy->DropConnection();
     }

@@ -9,12 +9,15 @@
 #include <vector>
 
 class CurlEasy;
+class MlsdSupport;
 
 // A logged-in FTP connection and its current directory. Transfers are binary and blocking.
 class CFtpConnection {
 public:
-    // `easy` has already logged in.
-    explicit CFtpConnection(std::unique_ptr<CurlEasy> easy);
+    // `easy` has already logged in. `mlsd`, when given, is what the run knows of servers
+    // without MLSD, `server` this one's name there.
+    explicit CFtpConnection(std::unique_ptr<CurlEasy> easy, MlsdSupport* mlsd = nullptr,
+                            QByteArray server = {});
     ~CFtpConnection();
 
     // Makes `path` (relative to the login directory) the current directory; false, keeping the
@@ -45,5 +48,7 @@ private:
 
     std::unique_ptr<CurlEasy> m_easy;
     RemotePath m_currentDirectory;
-    bool m_mlsdRefused = false;
+    MlsdSupport* m_mlsd;
+    QByteArray m_server;
+    bool m_mlsdRefused;
 };

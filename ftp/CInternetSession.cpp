@@ -9,8 +9,9 @@
 
 #include <curl/curl.h>
 
-CInternetSession::CInternetSession(FtpTimeouts timeouts, TransferMonitor* monitor, TlsTrust* trust)
-    : m_timeouts(timeouts), m_monitor(monitor), m_trust(trust ? *trust : m_ownTrust) {
+CInternetSession::CInternetSession(FtpTimeouts timeouts, TransferMonitor* monitor, TlsTrust* trust,
+                                   MlsdSupport* mlsd)
+    : m_timeouts(timeouts), m_monitor(monitor), m_trust(trust ? *trust : m_ownTrust), m_mlsd(mlsd) {
     CurlEasy::InitializeLibrary();
 }
 
@@ -43,5 +44,5 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const QString
         m_trust.RememberTls(address->Key());
     if (m_monitor)
         m_monitor->SetTlsVersion(easy->TlsVersion());
-    return std::make_unique<CFtpConnection>(std::move(easy));
+    return std::make_unique<CFtpConnection>(std::move(easy), m_mlsd, address->Key());
 }

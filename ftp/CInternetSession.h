@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/FtpTimeouts.h"
+#include "ftp/MlsdSupport.h"
 #include "ftp/TlsTrust.h"
 #include "ftp/TransferMonitor.h"
 
@@ -16,9 +17,10 @@ public:
 
     // `monitor`, when given, sees the progress of the connections' work and can cancel it.
     // `trust`, when given, is what the run knows about servers' TLS; else nothing is known.
-    // The first session starts the FTP library: make it on the main thread.
+    // `mlsd`, when given, is what the run knows of servers without MLSD; it must outlive the
+    // connections. The first session starts the FTP library: make it on the main thread.
     explicit CInternetSession(FtpTimeouts timeouts = {}, TransferMonitor* monitor = nullptr,
-                              TlsTrust* trust = nullptr);
+                              TlsTrust* trust = nullptr, MlsdSupport* mlsd = nullptr);
 
     // Logs in to `server` (which may carry its own port and scheme), over TLS whenever the
     // server offers it. An empty login name logs in as anonymous. Throws CInternetException
@@ -33,4 +35,5 @@ private:
     TransferMonitor* m_monitor;
     TlsTrust m_ownTrust;
     TlsTrust& m_trust;
+    MlsdSupport* m_mlsd;
 };

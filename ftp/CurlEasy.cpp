@@ -99,19 +99,21 @@ CurlEasy::CurlEasy(ServerAddress address, QByteArray user, QByteArray password,
 }
 
 CurlEasy::~CurlEasy() {
-    if (!m_curl)
-        return;
-    // Releasing sends QUIT and waits for the answer. A server that never answers is cut off
+    if (m_curl)
+        QuitWithinLimit([curl = m_curl] { curl_easy_cleanup(curl); });
+}
+
+void CurlEasy::QuitWithinLimit(const std::function<void()>& quit) {
+    // Quitting sends QUIT and waits for the answer. A server that never answers is cut off
     // after a short while instead of holding the caller up for the whole reply limit.
     curl_socket_t control = CURL_SOCKET_BAD;
     if (curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &control) != CURLE_OK)
         control = CURL_SOCKET_BAD;
     m_controlSocket.Watch(control);
-    CURL* curl = m_curl;
-    auto closing = std::async(std::launch::async, [curl] { curl_easy_cleanup(curl); });
-    if (closing.wait_for(kQuitLimit) == std::future_status::timeout)
+    auto quitting = std::async(std::launch::async, quit);
+    if (quitting.wait_for(kQuitLimit) == std::future_status::timeout)
         m_controlSocket.CutOff();
-    closing.wait();
+    quitting.wait();
 }
 
 CURL* CurlEasy::Begin(const QByteArray& url) {
@@ -126,6 +128,8 @@ CURL* CurlEasy::Begin(const QByteArray& url) {
     // hook) is dropped, not written to the standard output.
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, Discard);
     curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
+    // A cancelled host-name lookup is left to end on its own: libcurl would wait for it.
+    curl_easy_setopt(m_curl, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 1L);
     // ".." is a real directory name here, not something to fold away.
     curl_easy_setopt(m_curl, CURLOPT_PATH_AS_IS, 1L);
@@ -242,10 +246,12 @@ CURLcode CurlEasy::Perform(const std::function<void()>& rewind) {
 }
 
 void CurlEasy::DropConnection() {
-    CURL* curl = Begin(m_baseUrl);
-    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_perform(curl);
+    QuitWithinLimit([this] {
+        CURL* curl = Begin(m_baseUrl);
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+        curl_easy_perform(curl);
+    });
 }
 
 long CurlEasy::ResponseCode() const {

@@ -50,7 +50,8 @@ public:
 
     [[nodiscard]] long ResponseCode() const;
 
-    // Closes the control connection; the next request logs in afresh. After a refused
+    // Closes the control connection, as briefly as a release; the next request logs in
+    // afresh. After a refused
     // request libcurl 7.88 can end the next active-mode transfer before its data connection
     // arrives, with no data and no error.
     void DropConnection();
@@ -70,6 +71,9 @@ public:
     };
 
 private:
+    // Runs `quit`, which ends the control connection, and cuts the connection off when the
+    // server has not answered QUIT within a short while.
+    void QuitWithinLimit(const std::function<void()>& quit);
     void ApplyDataConnectionMode();
     long ConnectLimitMs(const QByteArray& url) const;
     void ApplyTls();

@@ -24,7 +24,8 @@ void CtolmiDlg::OpenConnection() {
     // A window closed while the command asked something cancels what follows, too.
     if (m_bCloseRequested)
         m_monitor.Cancel();
-    m_pSession = std::make_unique<CInternetSession>(m_ftpTimeouts, &m_monitor, &m_tlsTrust);
+    m_pSession =
+        std::make_unique<CInternetSession>(m_ftpTimeouts, &m_monitor, &m_tlsTrust, &m_mlsdSupport);
     // A certificate the user trusts gets one more login, pinned to it.
     for (int attempt = 0; attempt < 2; ++attempt) {
         // The worker gets copies of the fields: the window's members stay the window's.

@@ -153,6 +153,8 @@ private:
     TransferMonitor m_monitor;
     bool m_bInCommand = false;
     bool m_bCloseRequested = false;
-    // Lives for the run: servers that spoke TLS, certificates the user trusted.
+    // Live for the run: servers that spoke TLS, certificates the user trusted, servers that
+    // refused MLSD.
     TlsTrust m_tlsTrust;
+    MlsdSupport m_mlsdSupport;
 };

@@ -39,6 +39,8 @@ def main():
     parser.add_argument("--refuse-active", action="store_true", help="refuse PORT and EPRT")
     parser.add_argument("--log", help="append every command received to this file")
     parser.add_argument("--refuse-rename", action="store_true", help="no RNFR/RNTO")
+    parser.add_argument("--drop-folder", action="store_true",
+                        help="store allowed, rename and delete refused (550)")
     parser.add_argument("--throttle", type=int, default=0,
                         help="bytes per second on each data connection, both ways")
     parser.add_argument("--tls-cert", help="offer AUTH TLS with this PEM (certificate and key)")
@@ -50,7 +52,8 @@ def main():
     args = parser.parse_args()
 
     authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    authorizer.add_user(args.user, args.password, args.root,
+                        perm="elrw" if args.drop_folder else "elradfmwMT")
     if args.anonymous:
         authorizer.add_anonymous(args.root, perm="elradfmwMT")
 

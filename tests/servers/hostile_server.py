@@ -193,7 +193,7 @@ class Session:
         s = self.scenario
         if s == "slow_passive" and command in (b"EPSV", b"PASV"):
             time.sleep(SLOW_REPLY_SECONDS)
-        if s == "late_425_no_mlsd" and command == b"MLSD":
+        if s in ("late_425_no_mlsd", "no_mlsd_no_quit_reply") and command == b"MLSD":
             self.send("500 Unknown command")
         elif s.startswith("late_425") and self.data_target is not None and command in (
                 b"LIST", b"MLSD", b"RETR", b"STOR"):
@@ -201,7 +201,7 @@ class Session:
             self.send("425 Cannot open data connection")
         elif s.startswith("stor_temp_") and command == b"STOR" and argument.startswith(b".tolmi-"):
             self.send(s[len("stor_temp_"):] + " Not stored")
-        elif s == "no_quit_reply" and command == b"QUIT":
+        elif s.endswith("no_quit_reply") and command == b"QUIT":
             self.hang()
         elif command == b"USER":
             self.send("331 Password required")

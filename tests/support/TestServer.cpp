@@ -154,6 +154,7 @@ bool TestServer::StartPyftpdlib(QString& error) {
           {o.refuseActive, "--refuse-active"},
           {o.anonymous, "--anonymous"},
           {o.refuseRename, "--refuse-rename"},
+          {o.dropFolder, "--drop-folder"},
           {o.chineseDates, "--chinese-dates"},
           {o.tls == TlsOffer::Required, "--tls-required"},
           {o.tls == TlsOffer::Implicit, "--implicit-tls"},

@@ -23,6 +23,7 @@ struct TestServerOptions {
     bool refuseActive = false; // PORT and EPRT refused (pyftpdlib only)
     bool anonymous = false;    // anonymous logins allowed too (pyftpdlib only)
     bool refuseRename = false; // RNFR and RNTO refused (pyftpdlib only)
+    bool dropFolder = false;   // store allowed, rename and delete refused (pyftpdlib only)
     int throttle = 0;          // bytes per second on data connections (pyftpdlib only)
     bool chineseDates = false; // LIST dates as under a Chinese locale (pyftpdlib only)
     TlsOffer tls = TlsOffer::None;
