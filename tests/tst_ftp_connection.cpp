@@ -30,21 +30,21 @@ class FtpConnectionTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void listsWithOneLoginPerCommand_data();
-    void listsWithOneLoginPerCommand();
+    void refusedMlsdIsAskedOnceInTheRun_data();
+    void refusedMlsdIsAskedOnceInTheRun();
     void releaseAfterRefusedMlsdIsBounded();
     void cancelEndsAStalledLookup();
     void uploadsLeaveOnlyTheTarget_data();
     void uploadsLeaveOnlyTheTarget();
 };
 
-void FtpConnectionTest::listsWithOneLoginPerCommand_data() {
+void FtpConnectionTest::refusedMlsdIsAskedOnceInTheRun_data() {
     QTest::addColumn<bool>("mlsd");
     QTest::newRow("MLSD") << true;
     QTest::newRow("LIST only") << false;
 }
 
-void FtpConnectionTest::listsWithOneLoginPerCommand() {
+void FtpConnectionTest::refusedMlsdIsAskedOnceInTheRun() {
     QFETCH(bool, mlsd);
     TestServer server({mlsd ? ServerKind::Pyftpdlib : ServerKind::PyftpdlibListOnly});
     QString error;
