@@ -51,9 +51,8 @@ public:
     [[nodiscard]] long ResponseCode() const;
 
     // Closes the control connection, as briefly as a release; the next request logs in
-    // afresh. After a refused
-    // request libcurl 7.88 can end the next active-mode transfer before its data connection
-    // arrives, with no data and no error.
+    // afresh. After a refused request libcurl 7.88 can end the next active-mode transfer
+    // before its data connection arrives, with no data and no error.
     void DropConnection();
     TransferMonitor* Monitor() const { return m_monitor; }
 
