@@ -57,15 +57,12 @@ struct ListingSink {
 };
 
 // libcurl reads listings in ASCII mode and turns every CR, even one inside a name, into a line
-// end before the write callback sees the data; its debug callback sees the bytes as they came.
-int FeedParser(CURL*, curl_infotype type, char* data, size_t size, void* userdata) {
-    if (type != CURLINFO_DATA_IN)
-        return 0;
+// end before the write callback sees the data; the data watch sees the bytes as they came.
+void FeedParser(const char* data, size_t size, void* userdata) {
     auto* sink = static_cast<ListingSink*>(userdata);
     sink->parser->Feed(data, size);
     if (sink->monitor)
         sink->monitor->SetEntries(static_cast<qint64>(sink->parser->Entries().size()));
-    return 0;
 }
 
 // The command lines of a request, in libcurl's list form.
@@ -170,9 +167,7 @@ CURLcode ReadListing(CurlEasy& easy, const QByteArray& url, ListingParser& parse
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "MLSD");
     if (format == ListingFormat::Names)
         curl_easy_setopt(curl, CURLOPT_DIRLISTONLY, 1L);
-    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, FeedParser);
-    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &sink);
+    easy.WatchData(FeedParser, &sink);
     const CURLcode code = easy.Perform([&parser, format] { parser = ListingParser(format); });
     parser.Finish();
     return code;

@@ -32,7 +32,7 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const QString
         throw CInternetException(CURLE_FAILED_INIT);
     const CURLcode code = easy->Login();
     if (code == CURLE_PEER_FAILED_VERIFICATION) {
-        auto certificate = ProbeCertificate(*address, m_timeouts, easy->VerifyResult());
+        auto certificate = ProbeCertificate(*address, m_timeouts, m_monitor, m_trust);
         if (certificate)
             throw CInternetException(CInternetException::kCertificateNotVerified, certificate);
     }
@@ -40,8 +40,6 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const QString
         throw CInternetException(CInternetException::kCertificateChanged);
     if (code != CURLE_OK)
         throw CInternetException(code);
-    if (!easy->TlsVersion().isEmpty())
-        m_trust.RememberTls(address->Key());
     if (m_monitor)
         m_monitor->SetTlsVersion(easy->TlsVersion());
     return std::make_unique<CFtpConnection>(std::move(easy), m_mlsd, address->Key());

@@ -3,8 +3,10 @@
 
 #include <QFile>
 
+#include <arpa/inet.h>
 #include <cstring>
 #include <future>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -42,15 +44,25 @@ int ReportProgress(void* monitor, curl_off_t downloadTotal, curl_off_t downloade
     return transferMonitor->IsCancelled() ? 1 : 0;
 }
 
-// Some servers truncate uploads over TLS 1.3; 1.2 is asked for unless the server refuses it.
-constexpr long kTlsVersionCap = CURL_SSLVERSION_DEFAULT | CURL_SSLVERSION_MAX_TLSv1_2;
+// Nothing older than TLS 1.2. Some servers truncate uploads over TLS 1.3; 1.2 is asked for
+// unless the server refuses it.
+constexpr long kTlsFloor = CURL_SSLVERSION_TLSv1_2;
+constexpr long kTlsVersionCap = kTlsFloor | CURL_SSLVERSION_MAX_TLSv1_2;
+// Suites without a certificate would let a pinned key go unchecked: with verification off,
+// libcurl checks the pin only when the server sends a certificate.
+constexpr const char* kTlsCiphers = "DEFAULT:!aNULL";
 
 bool IsProtocolVersionRefused(CURLcode code, const char* error) {
     return code == CURLE_SSL_CONNECT_ERROR && std::strstr(error, "protocol version") != nullptr;
 }
 
 struct CurlGlobal {
-    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    CurlGlobal() {
+        // libcurl would write every TLS session key to the file this names: the program takes
+        // nothing from its environment.
+        qunsetenv("SSLKEYLOGFILE");
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    }
     ~CurlGlobal() { curl_global_cleanup(); }
 };
 
@@ -85,10 +97,10 @@ void CurlEasy::InitializeLibrary() {
 }
 
 CurlEasy::CurlEasy(ServerAddress address, QByteArray user, QByteArray password,
-                   FtpTimeouts timeouts, TransferMonitor* monitor, const TlsTrust& trust)
+                   FtpTimeouts timeouts, TransferMonitor* monitor, TlsTrust& trust)
     : m_curl(curl_easy_init()), m_address(std::move(address)), m_baseUrl(m_address.BaseUrl()),
       m_user(std::move(user)), m_password(std::move(password)), m_timeouts(timeouts),
-      m_monitor(monitor), m_authorityFile(QFile::encodeName(trust.AuthorityFile())),
+      m_monitor(monitor), m_trust(trust), m_authorityFile(QFile::encodeName(trust.AuthorityFile())),
       m_pin(trust.PinFor(m_address.Key())) {
     // Once a server has spoken TLS in this run, or its certificate is pinned, finding it
     // without TLS means someone stripped it: no login in clear then.
@@ -119,6 +131,7 @@ void CurlEasy::QuitWithinLimit(const std::function<void()>& quit) {
 CURL* CurlEasy::Begin(const QByteArray& url) {
     // A reset keeps the live connection: later requests need no new login.
     curl_easy_reset(m_curl);
+    m_dataWatch = nullptr;
     curl_easy_setopt(m_curl, CURLOPT_URL, url.constData());
     // Only FTP: a server text must never make curl speak another protocol with the password.
     curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
@@ -138,6 +151,12 @@ CURL* CurlEasy::Begin(const QByteArray& url) {
     // Sockets close through the watch, so that a release can cut a silent server off safely.
     curl_easy_setopt(m_curl, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
     curl_easy_setopt(m_curl, CURLOPT_CLOSESOCKETDATA, &m_controlSocket);
+    curl_easy_setopt(m_curl, CURLOPT_SOCKOPTFUNCTION, CheckSocket);
+    curl_easy_setopt(m_curl, CURLOPT_SOCKOPTDATA, this);
+    // libcurl tells of every TLS handshake it completes only in its trace.
+    curl_easy_setopt(m_curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_DEBUGFUNCTION, Trace);
+    curl_easy_setopt(m_curl, CURLOPT_DEBUGDATA, this);
     if (!m_user.isEmpty()) {
         // With no login name, curl logs in as anonymous.
         curl_easy_setopt(m_curl, CURLOPT_USERNAME, m_user.constData());
@@ -176,8 +195,8 @@ void CurlEasy::ApplyTls() {
     // session, as many servers demand: libcurl's session cache stays on for that.
     curl_easy_setopt(m_curl, CURLOPT_USE_SSL, m_tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY);
     curl_easy_setopt(m_curl, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
-    if (m_tlsVersionCapped)
-        curl_easy_setopt(m_curl, CURLOPT_SSLVERSION, kTlsVersionCap);
+    curl_easy_setopt(m_curl, CURLOPT_SSLVERSION, m_tlsVersionCapped ? kTlsVersionCap : kTlsFloor);
+    curl_easy_setopt(m_curl, CURLOPT_SSL_CIPHER_LIST, kTlsCiphers);
     if (!m_authorityFile.isEmpty())
         curl_easy_setopt(m_curl, CURLOPT_CAINFO, m_authorityFile.constData());
     if (!m_pin.isEmpty()) {
@@ -189,15 +208,61 @@ void CurlEasy::ApplyTls() {
     }
 }
 
-int CurlEasy::WatchLogin(CURL*, curl_infotype type, char* text, size_t size, void* self) {
+void CurlEasy::WatchData(DataWatch watch, void* context) {
+    m_dataWatch = watch;
+    m_dataWatchContext = context;
+}
+
+int CurlEasy::Trace(CURL*, curl_infotype type, char* text, size_t size, void* self) {
     // libcurl names the TLS version of every handshake it completes.
     static const QByteArray kHandshakeDone = "SSL connection using ";
+    static const QByteArray kReused = "Re-using existing connection";
+    auto* easy = static_cast<CurlEasy*>(self);
     const QByteArray line = QByteArray::fromRawData(text, static_cast<qsizetype>(size));
+    if (type == CURLINFO_DATA_IN && easy->m_dataWatch)
+        easy->m_dataWatch(text, size, easy->m_dataWatchContext);
+    // A server reply comes only on a control connection that is up.
+    if (type == CURLINFO_HEADER_IN || (type == CURLINFO_TEXT && line.startsWith(kReused)))
+        easy->m_controlConnected = true;
     if (type == CURLINFO_TEXT && line.startsWith(kHandshakeDone)) {
         const QByteArray rest = line.mid(kHandshakeDone.size());
-        static_cast<CurlEasy*>(self)->m_tlsVersion = rest.left(rest.indexOf(' '));
+        easy->m_tlsVersion = rest.left(rest.indexOf(' '));
+        // Whatever becomes of the request: from now on, no clear text with this server.
+        easy->m_trust.RememberTls(easy->m_address.Key());
     }
     return 0;
+}
+
+int CurlEasy::CheckSocket(void* self, curl_socket_t socket, curlsocktype purpose) {
+    auto* easy = static_cast<CurlEasy*>(self);
+    if (purpose == CURLSOCKTYPE_ACCEPT)
+        return easy->IsFromServer(socket) ? CURL_SOCKOPT_OK : CURL_SOCKOPT_ERROR;
+    // A new control connection of a request that allows clear text, to a server that has
+    // spoken TLS: refused before it connects, the request runs again requiring TLS.
+    if (!easy->m_controlConnected && !easy->m_tlsRequired &&
+        easy->m_trust.HadTls(easy->m_address.Key())) {
+        easy->m_clearTextRefused = true;
+        return CURL_SOCKOPT_ERROR;
+    }
+    return CURL_SOCKOPT_OK;
+}
+
+bool CurlEasy::IsFromServer(curl_socket_t accepted) const {
+    // An active data connection counts only from the address the control connection talks to.
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(accepted, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+        return false;
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* address = nullptr;
+    if (peer.ss_family == AF_INET)
+        address = &reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr;
+    else if (peer.ss_family == AF_INET6)
+        address = &reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_addr;
+    char* server = nullptr;
+    return address && inet_ntop(peer.ss_family, address, text, sizeof text) &&
+           curl_easy_getinfo(m_curl, CURLINFO_PRIMARY_IP, &server) == CURLE_OK && server &&
+           std::strcmp(text, server) == 0;
 }
 
 CURLcode CurlEasy::Login() {
@@ -206,9 +271,6 @@ CURLcode CurlEasy::Login() {
         // A request with no body sends only the login: the server's answer to it is the check.
         Begin(m_baseUrl);
         curl_easy_setopt(m_curl, CURLOPT_NOBODY, 1L);
-        curl_easy_setopt(m_curl, CURLOPT_VERBOSE, 1L);
-        curl_easy_setopt(m_curl, CURLOPT_DEBUGFUNCTION, WatchLogin);
-        curl_easy_setopt(m_curl, CURLOPT_DEBUGDATA, this);
         m_tlsVersion.clear();
         code = Perform();
         if (!m_tlsVersionCapped || !IsProtocolVersionRefused(code, m_error))
@@ -221,25 +283,35 @@ CURLcode CurlEasy::Login() {
     return code;
 }
 
-long CurlEasy::VerifyResult() const {
-    long result = 0;
-    curl_easy_getinfo(m_curl, CURLINFO_SSL_VERIFYRESULT, &result);
-    return result;
-}
-
 void CurlEasy::ApplyDataConnectionMode() {
     // Active mode on the control connection's own address; passive once that has failed.
     curl_easy_setopt(m_curl, CURLOPT_FTPPORT, m_passive ? nullptr : "-");
 }
 
+CURLcode CurlEasy::PerformOnce() {
+    m_controlConnected = false;
+    m_clearTextRefused = false;
+    return curl_easy_perform(m_curl);
+}
+
 CURLcode CurlEasy::Perform(const std::function<void()>& rewind) {
-    CURLcode code = curl_easy_perform(m_curl);
+    CURLcode code = PerformOnce();
+    if (m_clearTextRefused) {
+        // Nothing was sent: the new connection was refused before it connected.
+        m_tlsRequired = true;
+        m_passive = true;
+        ApplyDataConnectionMode();
+        ApplyTls();
+        if (rewind)
+            rewind();
+        code = PerformOnce();
+    }
     if (!m_passive && IsActiveModeFailure(code, ResponseCode())) {
         m_passive = true;
         ApplyDataConnectionMode();
         if (rewind)
             rewind();
-        code = curl_easy_perform(m_curl);
+        code = PerformOnce();
     }
     m_loggedIn = m_loggedIn || code == CURLE_OK;
     return code;
@@ -250,7 +322,7 @@ void CurlEasy::DropConnection() {
         CURL* curl = Begin(m_baseUrl);
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
-        curl_easy_perform(curl);
+        (void)PerformOnce();
     });
 }
 

@@ -20,9 +20,10 @@ public:
     static void InitializeLibrary();
 
     // `monitor`, when given, sees the progress of every request and can cancel it. What
-    // `trust` knows now decides how TLS is asked for and verified.
+    // `trust` knows decides how TLS is asked for and verified; every completed TLS handshake
+    // with the server is remembered there.
     CurlEasy(ServerAddress address, QByteArray user, QByteArray password, FtpTimeouts timeouts,
-             TransferMonitor* monitor, const TlsTrust& trust);
+             TransferMonitor* monitor, TlsTrust& trust);
     ~CurlEasy();
     CurlEasy(const CurlEasy&) = delete;
     CurlEasy& operator=(const CurlEasy&) = delete;
@@ -33,11 +34,14 @@ public:
 
     // The TLS version of the logged-in control connection ("TLSv1.2"); empty in clear text.
     const QByteArray& TlsVersion() const { return m_tlsVersion; }
-    // OpenSSL's verdict on the server's certificate in the last request.
-    [[nodiscard]] long VerifyResult() const;
 
     // Starts a request on `url` with the shared options; the caller adds its own and performs.
     CURL* Begin(const QByteArray& url);
+
+    // The request's data as it arrives, before libcurl converts line ends, goes to `watch`
+    // too.
+    using DataWatch = void (*)(const char* data, size_t size, void* context);
+    void WatchData(DataWatch watch, void* context);
 
     // Logs in: a request with no body sends only the login, so the server's answer is the
     // check.
@@ -76,7 +80,10 @@ private:
     void ApplyDataConnectionMode();
     long ConnectLimitMs(const QByteArray& url) const;
     void ApplyTls();
-    static int WatchLogin(CURL*, curl_infotype type, char* text, size_t size, void* self);
+    [[nodiscard]] CURLcode PerformOnce();
+    [[nodiscard]] bool IsFromServer(curl_socket_t accepted) const;
+    static int Trace(CURL*, curl_infotype type, char* text, size_t size, void* self);
+    static int CheckSocket(void* self, curl_socket_t socket, curlsocktype purpose);
 
     CURL* m_curl;
     ServerAddress m_address;
@@ -85,14 +92,21 @@ private:
     QByteArray m_password;
     FtpTimeouts m_timeouts;
     TransferMonitor* m_monitor;
+    TlsTrust& m_trust;
     QByteArray m_authorityFile;
-    // Fixed for the connection's life: libcurl reuses a connection only with the same setting.
+    // Changed only between connections: libcurl reuses a connection only with the same setting.
     bool m_tlsRequired;
     QByteArray m_pin;
     QByteArray m_tlsVersion;
     bool m_tlsVersionCapped = true;
     bool m_passive = false;
     bool m_loggedIn = false;
+    // Per request: whether its control connection is up, and whether a new one was refused
+    // because it could have gone without TLS.
+    bool m_controlConnected = false;
+    bool m_clearTextRefused = false;
+    DataWatch m_dataWatch = nullptr;
+    void* m_dataWatchContext = nullptr;
     ControlSocket m_controlSocket;
     char m_error[CURL_ERROR_SIZE] = {};
 };

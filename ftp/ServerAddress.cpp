@@ -1,5 +1,7 @@
 #include "ftp/ServerAddress.h"
 
+#include "ftp/ServerKey.h"
+
 #include <arpa/inet.h>
 
 namespace {
@@ -111,9 +113,12 @@ std::optional<ServerAddress> ServerAddress::Parse(const QString& text, quint16 d
 }
 
 QByteArray ServerAddress::Key() const {
-    return (isIpv6 ? "[" + host + "]" : host.toLower()) + ":" + QByteArray::number(port);
+    return ServerKey(host, port);
 }
 
 QByteArray ServerAddress::BaseUrl() const {
-    return (tls == TlsMode::Implicit ? "ftps://" : "ftp://") + Key() + "/";
+    // The host as typed: a trailing dot, for one, changes how the resolver looks the name up.
+    const QByteArray where = isIpv6 ? "[" + host + "]" : host.toLower();
+    return (tls == TlsMode::Implicit ? "ftps://" : "ftp://") + where + ":" +
+           QByteArray::number(port) + "/";
 }

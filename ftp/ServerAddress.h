@@ -28,6 +28,6 @@ struct ServerAddress {
 
     // "ftp://host:port/" ("ftps://" for implicit TLS), brackets around an IPv6 literal.
     QByteArray BaseUrl() const;
-    // "host:port": what this run remembers about a server is kept under it.
+    // What this run remembers about the server is kept under this key (see ServerKey).
     QByteArray Key() const;
 };

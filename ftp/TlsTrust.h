@@ -7,7 +7,7 @@
 #include <QString>
 
 // What this run has learnt about servers' TLS, kept in memory only: which servers (by
-// "host:port") completed a TLS login, and whose certificate the user chose to trust. The
+// ServerKey) completed a TLS handshake, and whose certificate the user chose to trust. The
 // window's thread and the worker both use it.
 class TlsTrust {
 public:

@@ -1,9 +1,11 @@
-// A libcurl that cannot make a handle fails the command like a failed login, and the next
-// command works.
+// A libcurl that cannot make a handle, for the login or for the certificate probe after it,
+// fails the command like a failed login, and the next command works.
+#include "tests/support/TestCertificates.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/WindowDriver.h"
 
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -11,11 +13,18 @@
 
 namespace {
 
-// libcurl's handles are made with calloc: this one fails on demand.
-std::atomic<bool> g_callocFails{false};
+// libcurl makes each handle with one calloc of the handle's size: this one lets a number of
+// them succeed, then fails them (-1: no limit).
+std::atomic<size_t> g_handleSize{0};
+std::atomic<bool> g_measuring{false};
+std::atomic<int> g_handlesLeft{-1};
 
 void* SwitchableCalloc(size_t count, size_t size) {
-    return g_callocFails ? nullptr : std::calloc(count, size);
+    if (g_measuring)
+        g_handleSize = std::max<size_t>(g_handleSize, count * size);
+    else if (count * size == g_handleSize && g_handlesLeft >= 0 && g_handlesLeft-- == 0)
+        return nullptr;
+    return std::calloc(count, size);
 }
 
 } // namespace
@@ -24,24 +33,51 @@ class LibraryFailureTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void failedHandleFailsLikeALogin() {
+    void initTestCase() {
         // Before anything else in this process starts libcurl.
         QCOMPARE(curl_global_init_mem(CURL_GLOBAL_DEFAULT, std::malloc, std::free, std::realloc,
                                       strdup, SwitchableCalloc),
                  CURLE_OK);
-        TestServer server;
+        g_measuring = true;
+        curl_easy_cleanup(curl_easy_init());
+        g_measuring = false;
+        QString error;
+        QVERIFY2(m_certificates.Generate(error), qPrintable(error));
+    }
+
+    void failedHandleFailsLikeALogin_data() {
+        QTest::addColumn<int>("handlesMade");
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("login") << 0 << false;
+        QTest::newRow("certificate probe") << 1 << true;
+    }
+
+    void failedHandleFailsLikeALogin() {
+        QFETCH(int, handlesMade);
+        QFETCH(bool, tls);
+        TestServerOptions options;
+        if (tls) {
+            options.tls = TlsOffer::Explicit;
+            options.certificate = m_certificates.SelfSigned(0);
+        }
+        TestServer server(options);
         QString error;
         QVERIFY2(server.Start(error), qPrintable(error));
         WindowDriver window;
         window.LogInTo(server);
-        g_callocFails = true;
+        g_handlesLeft = handlesMade;
         window.dlg.OnConnect();
-        g_callocFails = false;
+        g_handlesLeft = -1;
         QCOMPARE(window.prompter->messages.last(), QString("无法连接！"));
+        QVERIFY(window.prompter->certificateQuestions.isEmpty());
         QVERIFY(window.ConnectionReleased());
+        window.prompter->trustAnswers = {true};
         window.dlg.OnConnect();
         QCOMPARE(window.prompter->messages.last(), "连接成功！" + server.Address());
     }
+
+private:
+    TestCertificates m_certificates;
 };
 
 QTEST_MAIN(LibraryFailureTest)

@@ -32,6 +32,8 @@ bool QtPrompter::AskToTrustCertificate(QWidget* owner, const QString& question) 
     // Enter, Escape and the close box all keep the certificate untrusted.
     box.setDefaultButton(cancel);
     box.setEscapeButton(cancel);
+    // The certificate's fields are the server's text: never read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
     return box.clickedButton() == trust;
 }

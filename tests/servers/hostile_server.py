@@ -5,6 +5,7 @@ import argparse
 import codecs
 import os
 import socket
+import ssl
 import threading
 import time
 
@@ -50,10 +51,28 @@ def served_listings(kind):
     return served
 
 
+def tls_context(args):
+    """The server side of TLS as --tls-* ask: a certificate, or anonymous suites; a top version."""
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    if args.tls_version:
+        version = getattr(ssl.TLSVersion, args.tls_version)
+        context.minimum_version = context.maximum_version = version
+        context.set_ciphers("DEFAULT:@SECLEVEL=0")
+    if args.tls_cert:
+        context.load_cert_chain(args.tls_cert)
+    else:
+        context.maximum_version = ssl.TLSVersion.TLSv1_2
+        context.set_ciphers("aNULL:@SECLEVEL=0")
+    return context
+
+
 class Session:
-    def __init__(self, conn, args):
+    def __init__(self, conn, args, number):
         self.conn = conn
         self.args = args
+        self.number = number      # 0 for the first connection of the run
+        self.tls = None           # the TLS context once AUTH succeeded
+        self.protect_data = False
         self.scenario = args.scenario
         self.file = conn.makefile("rb")
         self.data_target = None   # (host, port) for active mode
@@ -63,8 +82,24 @@ class Session:
         self.stored = None        # bytes of the last upload
 
     def log(self, line):
+        # Where TLS is offered, commands that came in clear say so.
+        if self.tls is None and self.args.tls:
+            line = b"clear: " + line
         with open(self.args.log, "ab") as f:
             f.write(line + b"\n")
+
+    def start_tls(self):
+        """AUTH: TLS on the first --tls-connections connections, refused on later ones."""
+        if self.number >= self.args.tls_connections:
+            self.send("500 AUTH not understood")
+            return
+        self.send("234 AUTH TLS successful")
+        self.tls = tls_context(self.args)
+        self.conn = self.tls.wrap_socket(self.conn, server_side=True)
+        self.file = self.conn.makefile("rb")
+        if self.scenario == "reset_after_handshake":
+            self.conn.close()
+            raise ConnectionError
 
     def send(self, text):
         self.conn.sendall(text if isinstance(text, bytes) else text.encode() + b"\r\n")
@@ -73,6 +108,13 @@ class Session:
         time.sleep(self.args.hang)
 
     def open_data(self):
+        data = self.connect_data()
+        if data is not None and self.protect_data:
+            data.settimeout(10)
+            data = self.tls.wrap_socket(data, server_side=True)
+        return data
+
+    def connect_data(self):
         if self.scenario == "no_data_connection":
             return None
         if self.passive is not None:
@@ -80,8 +122,21 @@ class Session:
             data, _ = self.passive.accept()
             return data
         if self.data_target is not None:
+            if self.scenario == "data_from_elsewhere":
+                # Someone else on the network reaches the announced port first.
+                intruder = socket.create_connection(self.data_target, 10, ("127.0.0.2", 0))
+                intruder.sendall(b"type=file; planted\r\n" * 3)
+                intruder.close()
             return socket.create_connection(self.data_target, timeout=10)
         return None
+
+    def close_data(self, data):
+        if self.protect_data:
+            try:
+                data = data.unwrap()
+            except (OSError, ValueError):
+                pass
+        data.close()
 
     def transfer(self, payload=None, is_listing=False):
         """Sends `payload` on a data connection, or takes an upload when there is none."""
@@ -107,7 +162,7 @@ class Session:
                 self.stored += len(chunk)
         else:
             data.sendall(payload)
-        data.close()
+        self.close_data(data)
         if self.scenario == "no_final_reply":
             self.hang()
             return
@@ -155,7 +210,7 @@ class Session:
 
     def run(self):
         s = self.scenario
-        if s == "no_greeting":
+        if s == "no_greeting" or (s == "later_connections_silent" and self.number > 0):
             self.hang()
             return
         if s == "endless_multiline":
@@ -168,7 +223,7 @@ class Session:
             self.send(b"999 out of range\r\n")
         else:
             self.send("220 hostile server ready")
-        for raw in self.file:
+        while raw := self.file.readline():
             line = raw.rstrip(b"\r\n")
             self.log(line)
             command, _, argument = line.partition(b" ")
@@ -179,6 +234,9 @@ class Session:
             if s == "close_mid_login" and command == b"PASS":
                 self.conn.close()
                 return
+            if command == b"AUTH" and self.args.tls:
+                self.start_tls()
+                continue
             if s == "all_5xx":
                 self.send("500 No")
                 continue
@@ -191,10 +249,26 @@ class Session:
         if self.served and self.served_command(command, argument):
             return
         s = self.scenario
+        first = self.number == 0
         if s == "slow_passive" and command in (b"EPSV", b"PASV"):
             time.sleep(SLOW_REPLY_SECONDS)
-        if s in ("late_425_no_mlsd", "no_mlsd_no_quit_reply") and command == b"MLSD":
+        if command == b"PBSZ" and self.tls is not None:
+            self.send("200 PBSZ=0")
+        elif command == b"PROT" and self.tls is not None:
+            self.protect_data = argument == b"P"
+            self.send("200 Protection set")
+        elif s in ("late_425_no_mlsd", "no_mlsd_no_quit_reply", "no_mlsd") and command == b"MLSD":
             self.send("500 Unknown command")
+        elif s == "wrong_password_first" and first and command == b"PASS":
+            self.send("530 Login incorrect")
+        elif (s == "close_after_login" and first and command == b"PWD") or (
+                s == "close_on_stor" and first and command == b"STOR"):
+            # The line drops, as it may while a message box is open.
+            if command == b"PWD":
+                self.send('257 "/" is the current directory')
+                time.sleep(0.2)
+            self.conn.close()
+            raise ConnectionError
         elif s.startswith("late_425") and self.data_target is not None and command in (
                 b"LIST", b"MLSD", b"RETR", b"STOR"):
             # Took PORT, but cannot connect back.
@@ -253,9 +327,9 @@ class Session:
             self.send("502 Not implemented")
 
 
-def serve(conn, args):
+def serve(conn, args, number):
     try:
-        Session(conn, args).run()
+        Session(conn, args, number).run()
     except (OSError, ConnectionError, ValueError, IndexError):
         pass
     finally:
@@ -268,15 +342,22 @@ def main():
     parser.add_argument("--listing", default="good")
     parser.add_argument("--log", required=True)
     parser.add_argument("--hang", type=float, default=30.0)
+    parser.add_argument("--tls", action="store_true", help="answer AUTH TLS")
+    parser.add_argument("--tls-cert", help="PEM with certificate and key; none: anonymous suites")
+    parser.add_argument("--tls-connections", type=int, default=1 << 30,
+                        help="AUTH succeeds on this many first connections only")
+    parser.add_argument("--tls-version", help="the only TLS version, as ssl.TLSVersion names it")
     args = parser.parse_args()
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", 0))
     listener.listen(16)
     print("PORT", listener.getsockname()[1], flush=True)
+    number = 0
     while True:
         conn, _ = listener.accept()
-        threading.Thread(target=serve, args=(conn, args), daemon=True).start()
+        threading.Thread(target=serve, args=(conn, args, number), daemon=True).start()
+        number += 1
 
 
 if __name__ == "__main__":

@@ -7,7 +7,8 @@
 // The scripted misbehaving server (tests/servers/hostile_server.py) playing one scenario.
 class HostileServer {
 public:
-    HostileServer(const QString& scenario, const QString& listing);
+    // `options` are the script's own (--tls and the like).
+    HostileServer(const QString& scenario, const QString& listing, QStringList options = {});
     ~HostileServer();
 
     bool Start(QString& error);
@@ -17,6 +18,7 @@ public:
 private:
     QString m_scenario;
     QString m_listing;
+    QStringList m_options;
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = 0;

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <utility>
 
 namespace {
 
@@ -40,13 +41,28 @@ bool TestCertificates::Join(const QString& certificate, const QString& key,
            second.open(QIODevice::ReadOnly) && out.write(first.readAll() + second.readAll()) > 0;
 }
 
+bool TestCertificates::SignByAuthority(const QString& name, const QString& subject,
+                                       const QString& names, QString& error) const {
+    return Openssl(QStringList{"req"} + kNewKey +
+                       QStringList{"-subj", subject, "-addext", names, "-keyout", name + ".key",
+                                   "-out", name + ".csr"},
+                   error) &&
+           Openssl({"x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                    "-CAcreateserial", "-days", "2", "-copy_extensions", "copy", "-out",
+                    name + ".crt"},
+                   error) &&
+           Join(name + ".crt", name + ".key", name + ".pem");
+}
+
 bool TestCertificates::Generate(QString& error) {
     const QStringList selfSigned = QStringList{"req", "-x509"} + kNewKey;
-    for (int which : {0, 1}) {
-        const QString name = QString("self%1").arg(which);
-        if (!Openssl(selfSigned + QStringList{"-subj", "/CN=localhost/O=tolmi test " + name,
-                                              "-addext", kServerName, "-keyout", name + ".key",
-                                              "-out", name + ".crt"},
+    const QList<std::pair<QString, QString>> subjects = {
+        {"self0", "/CN=localhost/O=tolmi test self0"},
+        {"self1", "/CN=localhost/O=tolmi test self1"},
+        {"break", "/CN=localhost\nforged line"}};
+    for (const auto& [name, subject] : subjects) {
+        if (!Openssl(selfSigned + QStringList{"-subj", subject, "-addext", kServerName, "-keyout",
+                                              name + ".key", "-out", name + ".crt"},
                      error) ||
             !Join(name + ".crt", name + ".key", name + ".pem"))
             return false;
@@ -54,13 +70,7 @@ bool TestCertificates::Generate(QString& error) {
     return Openssl(selfSigned + QStringList{"-subj", "/CN=tolmi test CA", "-keyout", "ca.key",
                                             "-out", "ca.pem"},
                    error) &&
-           Openssl(QStringList{"req"} + kNewKey +
-                       QStringList{"-subj", "/CN=localhost", "-addext", kServerName, "-keyout",
-                                   "signed.key", "-out", "signed.csr"},
-                   error) &&
-           Openssl({"x509", "-req", "-in", "signed.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-                    "-CAcreateserial", "-days", "2", "-copy_extensions", "copy", "-out",
-                    "signed.crt"},
-                   error) &&
-           Join("signed.crt", "signed.key", "signed.pem");
+           SignByAuthority("signed", "/CN=localhost", kServerName, error) &&
+           SignByAuthority("other", "/CN=elsewhere.example", "subjectAltName=DNS:elsewhere.example",
+                           error);
 }
