@@ -49,7 +49,8 @@ private slots:
         QTest::addColumn<int>("handlesMade");
         QTest::addColumn<bool>("tls");
         QTest::newRow("login") << 0 << false;
-        QTest::newRow("certificate probe") << 1 << true;
+        // The login's handle, and the one its first request makes to close connections with.
+        QTest::newRow("certificate probe") << 2 << true;
     }
 
     void failedHandleFailsLikeALogin() {
