@@ -4,7 +4,7 @@
 #include <QMutex>
 #include <QSet>
 
-// Which servers (by "host:port") refused MLSD in this run, kept in memory only: their later
+// Which servers (by ServerKey) refused MLSD in this run, kept in memory only: their later
 // listings go straight to LIST, with one login per command. The window's thread and the
 // worker both use it.
 class MlsdSupport {
