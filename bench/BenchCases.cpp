@@ -1,7 +1,7 @@
-#include "bench/BenchCases.h"
+#include "BenchCases.h"
 
-#include "tests/support/ScriptedPrompter.h"
-#include "tests/support/TestCertificates.h"
+#include "support/ScriptedPrompter.h"
+#include "support/TestCertificates.h"
 #include "ui/CtolmiDlg.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "bench/Measure.h"
-#include "tests/support/TestServer.h"
+#include "Measure.h"
+#include "support/TestServer.h"
 
 #include <QJsonObject>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "bench/Measure.h"
+#include "Measure.h"
 
 #include "ftp/TransferBuffer.h"
 

@@ -1,6 +1,6 @@
 // Times the window's own handlers against the curl and lftp command lines on the same local
 // servers, in one run, and writes bench/results/latest.json.
-#include "bench/BenchCases.h"
+#include "BenchCases.h"
 #include "ui/CtolmiDlg.h"
 
 #include <QApplication>

@@ -1,9 +1,10 @@
 #include "ftp/CFtpConnection.h"
 
-#include "ftp/CurlEasy.h"
+#include "CurlEasy.h"
+#include "UniqueFd.h"
 #include "ftp/MlsdSupport.h"
-#include "ftp/RemoteName.h"
-#include "ftp/UniqueFd.h"
+#include "listing/ListingParser.h"
+#include "listing/RemoteName.h"
 
 #include <QFile>
 #include <QRandomGenerator>

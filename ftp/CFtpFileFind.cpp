@@ -1,7 +1,7 @@
 #include "ftp/CFtpFileFind.h"
 
 #include "ftp/CFtpConnection.h"
-#include "ftp/RemoteName.h"
+#include "listing/RemoteName.h"
 
 bool CFtpFileFind::FindFile() {
     Close();

@@ -1,11 +1,11 @@
 #include "ftp/CInternetSession.h"
 
+#include "CertificateProbe.h"
+#include "CurlEasy.h"
 #include "ftp/CFtpConnection.h"
 #include "ftp/CInternetException.h"
-#include "ftp/CertificateProbe.h"
-#include "ftp/CurlEasy.h"
-#include "ftp/RemoteName.h"
-#include "ftp/ServerAddress.h"
+#include "listing/RemoteName.h"
+#include "listing/ServerAddress.h"
 
 #include <curl/curl.h>
 

@@ -1,6 +1,6 @@
-#include "ftp/CertificateProbe.h"
+#include "CertificateProbe.h"
 
-#include "ftp/CurlEasy.h"
+#include "CurlEasy.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>

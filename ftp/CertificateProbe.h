@@ -1,10 +1,10 @@
 #pragma once
 
 #include "ftp/FtpTimeouts.h"
-#include "ftp/ServerAddress.h"
 #include "ftp/ServerCertificate.h"
 #include "ftp/TlsTrust.h"
 #include "ftp/TransferMonitor.h"
+#include "listing/ServerAddress.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "ftp/CurlEasy.h"
+#include "CurlEasy.h"
 #include "ftp/TransferBuffer.h"
 
 #include <QFile>

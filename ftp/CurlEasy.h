@@ -1,9 +1,9 @@
 #pragma once
 
 #include "ftp/FtpTimeouts.h"
-#include "ftp/ServerAddress.h"
 #include "ftp/TlsTrust.h"
 #include "ftp/TransferMonitor.h"
+#include "listing/ServerAddress.h"
 
 #include <QByteArray>
 #include <curl/curl.h>

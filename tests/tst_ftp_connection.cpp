@@ -4,8 +4,8 @@
 #include "ftp/CInternetException.h"
 #include "ftp/CInternetSession.h"
 #include "ftp/MlsdSupport.h"
-#include "tests/support/HostileServer.h"
-#include "tests/support/TestServer.h"
+#include "support/HostileServer.h"
+#include "support/TestServer.h"
 
 #include <QtTest>
 #include <arpa/inet.h>

@@ -4,9 +4,9 @@
 #include "ftp/CFtpConnection.h"
 #include "ftp/CInternetException.h"
 #include "ftp/CInternetSession.h"
-#include "ftp/ServerAddress.h"
-#include "tests/support/HostileServer.h"
-#include "tests/support/TestCertificates.h"
+#include "listing/ServerAddress.h"
+#include "support/HostileServer.h"
+#include "support/TestCertificates.h"
 
 #include <QtTest>
 #include <future>

@@ -1,8 +1,8 @@
 // A libcurl that cannot make a handle, for the login or for the certificate probe after it,
 // fails the command like a failed login, and the next command works.
-#include "tests/support/TestCertificates.h"
-#include "tests/support/TestServer.h"
-#include "tests/support/WindowDriver.h"
+#include "support/TestCertificates.h"
+#include "support/TestServer.h"
+#include "support/WindowDriver.h"
 
 #include <QtTest>
 #include <algorithm>

@@ -1,9 +1,9 @@
 // Pure logic: listing lines, the server field, remote paths and names.
-#include "ftp/ListingParser.h"
-#include "ftp/RemoteName.h"
-#include "ftp/RemotePath.h"
-#include "ftp/ServerAddress.h"
-#include "tests/support/DataFile.h"
+#include "listing/ListingParser.h"
+#include "listing/RemoteName.h"
+#include "listing/RemotePath.h"
+#include "listing/ServerAddress.h"
+#include "support/DataFile.h"
 
 #include <QtTest>
 

@@ -9,14 +9,14 @@
 // one, "-" an empty field, \r \n \xNN stand for bytes. $address, $user, $password and $closed
 // (a port nothing listens on) name the current server. Contents: text, <empty>, <bytes> (every
 // byte value and line ends), <random MiB>. The verbs are the cases of Scenario::Step.
-#include "ftp/RemoteName.h"
-#include "tests/support/DataFile.h"
-#include "tests/support/HostileServer.h"
-#include "tests/support/ModalAnswerer.h"
-#include "tests/support/ProgressWatch.h"
-#include "tests/support/TestCertificates.h"
-#include "tests/support/TestServer.h"
-#include "tests/support/WindowDriver.h"
+#include "listing/RemoteName.h"
+#include "support/DataFile.h"
+#include "support/HostileServer.h"
+#include "support/ModalAnswerer.h"
+#include "support/ProgressWatch.h"
+#include "support/TestCertificates.h"
+#include "support/TestServer.h"
+#include "support/WindowDriver.h"
 #include "ui/QtPrompter.h"
 
 #include <QLabel>

@@ -1,9 +1,9 @@
 // The main window's layout, its accessibility, its message boxes, and start-up; what it
 // shows and its keys are in tests/scenarios/window.txt.
 #include "app/CtolmiApp.h"
-#include "tests/support/ModalAnswerer.h"
-#include "tests/support/TestServer.h"
-#include "tests/support/WindowDriver.h"
+#include "support/ModalAnswerer.h"
+#include "support/TestServer.h"
+#include "support/WindowDriver.h"
 #include "ui/CtolmiDlg.h"
 #include "ui/DialogTemplate.h"
 #include "ui/ProgressDialog.h"

@@ -1,6 +1,6 @@
-#include "ui/CertificateQuestion.h"
+#include "CertificateQuestion.h"
 
-#include "ui/Messages.h"
+#include "Messages.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "ui/CtolmiDlg.h"
 
-#include "ui/Messages.h"
+#include "Messages.h"
 
 void CtolmiDlg::RunListingCommand(const ListingCommand& command, const RemotePath& directory) {
     m_pConnection.reset();

@@ -1,9 +1,9 @@
 #include "ui/CtolmiDlg.h"
 
 #include "ftp/CInternetException.h"
-#include "ftp/RemoteName.h"
-#include "ui/CertificateQuestion.h"
-#include "ui/Messages.h"
+#include "listing/RemoteName.h"
+#include "CertificateQuestion.h"
+#include "Messages.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "ui/DialogTemplate.h"
 
-#include "ui/Messages.h"
+#include "Messages.h"
 
 #include "ui/Resource.h"
 

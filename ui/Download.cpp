@@ -1,8 +1,8 @@
 #include "ui/CtolmiDlg.h"
 
-#include "ui/Messages.h"
+#include "Messages.h"
 
-#include "ftp/RemoteName.h"
+#include "listing/RemoteName.h"
 
 #include <QPushButton>
 

@@ -1,7 +1,7 @@
 #include "ui/ProgressDialog.h"
 
 #include "ftp/TransferMonitor.h"
-#include "ui/Messages.h"
+#include "Messages.h"
 
 #include <QCoreApplication>
 #include <QLabel>

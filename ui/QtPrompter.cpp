@@ -1,6 +1,6 @@
 #include "ui/QtPrompter.h"
 
-#include "ui/Messages.h"
+#include "Messages.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>

@@ -1,6 +1,6 @@
 #include "ui/CtolmiDlg.h"
 
-#include "ui/Messages.h"
+#include "Messages.h"
 
 #include <QFile>
 #include <QFileInfo>

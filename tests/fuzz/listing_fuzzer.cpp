@@ -1,7 +1,7 @@
 // Fuzz target: listing parsers, name decoding and the server field must take any bytes.
-#include "ftp/ListingParser.h"
-#include "ftp/RemoteName.h"
-#include "ftp/ServerAddress.h"
+#include "listing/ListingParser.h"
+#include "listing/RemoteName.h"
+#include "listing/ServerAddress.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "tests/support/DataFile.h"
+#include "support/DataFile.h"
 
 #include <QFile>
 

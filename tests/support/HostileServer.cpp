@@ -1,6 +1,6 @@
-#include "tests/support/HostileServer.h"
+#include "support/HostileServer.h"
 
-#include "tests/support/TestServer.h"
+#include "support/TestServer.h"
 
 #include <QFile>
 #include <utility>

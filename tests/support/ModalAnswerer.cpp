@@ -1,4 +1,4 @@
-#include "tests/support/ModalAnswerer.h"
+#include "support/ModalAnswerer.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,6 +1,6 @@
-#include "tests/support/ProgressWatch.h"
+#include "support/ProgressWatch.h"
 
-#include "tests/support/ModalAnswerer.h"
+#include "support/ModalAnswerer.h"
 #include "ui/ProgressDialog.h"
 
 #include <QDialog>

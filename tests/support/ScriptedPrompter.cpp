@@ -1,4 +1,4 @@
-#include "tests/support/ScriptedPrompter.h"
+#include "support/ScriptedPrompter.h"
 
 void ScriptedPrompter::ShowMessage(QWidget*, const QString& text) {
     messages << text;

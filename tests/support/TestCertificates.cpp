@@ -1,4 +1,4 @@
-#include "tests/support/TestCertificates.h"
+#include "support/TestCertificates.h"
 
 #include <QFile>
 #include <QProcess>

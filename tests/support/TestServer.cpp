@@ -1,4 +1,4 @@
-#include "tests/support/TestServer.h"
+#include "support/TestServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>

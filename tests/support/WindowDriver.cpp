@@ -1,6 +1,6 @@
-#include "tests/support/WindowDriver.h"
+#include "support/WindowDriver.h"
 
-#include "tests/support/TestServer.h"
+#include "support/TestServer.h"
 
 #include <QLineEdit>
 #include <QListWidget>

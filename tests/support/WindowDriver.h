@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tests/support/ScriptedPrompter.h"
+#include "support/ScriptedPrompter.h"
 #include "ui/CtolmiDlg.h"
 
 #include <QStringList>

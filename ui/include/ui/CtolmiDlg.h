@@ -4,7 +4,7 @@
 #include "ftp/CFtpFileFind.h"
 #include "ftp/CInternetException.h"
 #include "ftp/CInternetSession.h"
-#include "ftp/RemotePath.h"
+#include "listing/RemotePath.h"
 #include "ftp/TransferMonitor.h"
 #include "ui/BackgroundWork.h"
 #include "ui/Prompter.h"

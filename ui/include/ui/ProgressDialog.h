@@ -1,7 +1,5 @@
 #pragma once
 
-#include "ui/BackgroundWork.h"
-
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QString>
@@ -10,6 +8,9 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class TransferMonitor;
+
+// What a long command is doing, as the progress window says it.
+enum class ProgressActivity { Connecting, OpeningDirectory, Listing, Uploading, Downloading };
 
 // A small modal window over the main window: what the command is doing, how far it is, and a
 // Cancel button.

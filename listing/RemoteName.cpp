@@ -1,4 +1,4 @@
-#include "ftp/RemoteName.h"
+#include "listing/RemoteName.h"
 
 #include <QStringDecoder>
 

@@ -1,4 +1,4 @@
-#include "ftp/ServerKey.h"
+#include "listing/ServerKey.h"
 
 #include <QUrl>
 #include <arpa/inet.h>

@@ -1,7 +1,7 @@
-#include "ftp/ListingParser.h"
+#include "listing/ListingParser.h"
 
-#include "ftp/ListingFamilies.h"
-#include "ftp/ListingFields.h"
+#include "ListingFamilies.h"
+#include "ListingFields.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "ftp/RemotePath.h"
+#include "listing/RemotePath.h"
 
 RemotePath RemotePath::Child(const QByteArray& name) const {
     RemotePath child = *this;

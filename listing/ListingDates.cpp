@@ -1,4 +1,4 @@
-#include "ftp/ListingDates.h"
+#include "ListingDates.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftp/ListingParser.h"
+#include "listing/ListingParser.h"
 
 // One parser per family of LIST formats. Each reads one line and gives nothing when the line
 // is not of its family.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftp/ListingParser.h"
+#include "listing/RemoteEntry.h"
 
 #include <QString>
 #include <vector>

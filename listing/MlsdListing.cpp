@@ -1,6 +1,6 @@
-#include "ftp/ListingFamilies.h"
-#include "ftp/ListingFields.h"
-#include "ftp/ListingParser.h"
+#include "ListingFamilies.h"
+#include "ListingFields.h"
+#include "listing/ListingParser.h"
 
 namespace {
 

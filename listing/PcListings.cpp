@@ -1,5 +1,5 @@
-#include "ftp/ListingDates.h"
-#include "ftp/ListingFamilies.h"
+#include "ListingDates.h"
+#include "ListingFamilies.h"
 
 namespace {
 

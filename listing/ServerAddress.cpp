@@ -1,6 +1,6 @@
-#include "ftp/ServerAddress.h"
+#include "listing/ServerAddress.h"
 
-#include "ftp/ServerKey.h"
+#include "listing/ServerKey.h"
 
 #include <arpa/inet.h>
 

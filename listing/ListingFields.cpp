@@ -1,4 +1,4 @@
-#include "ftp/ListingFields.h"
+#include "ListingFields.h"
 
 #include <cmath>
 #include <cstring>

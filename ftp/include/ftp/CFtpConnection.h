@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ftp/ListingParser.h"
-#include "ftp/RemotePath.h"
+#include "listing/RemoteEntry.h"
+#include "listing/RemotePath.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftp/ListingFields.h"
+#include "ListingFields.h"
 
 #include <optional>
 
