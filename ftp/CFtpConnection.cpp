@@ -155,6 +155,15 @@ bool IsAbsent(CurlEasy& easy, const QByteArray& url) {
     return easy.Perform() == CURLE_REMOTE_FILE_NOT_FOUND;
 }
 
+// Uploads the open file to `url` and checks the stored size: some servers acknowledge a
+// cut-off upload (seen over TLS 1.3 when the client's close resets the data connection).
+FtpResult StoreChecked(CurlEasy& easy, const QByteArray& url, int fd, qint64 size) {
+    const FtpResult stored = easy.Outcome(Store(easy, url, fd, size));
+    if (stored && !HasSize(easy, url, size))
+        return FtpResult(FtpReason::CutOff);
+    return stored;
+}
+
 bool IsCancelled(const CurlEasy& easy) {
     return easy.Monitor() && easy.Monitor()->IsCancelled();
 }
@@ -191,11 +200,21 @@ void AddUnlistedNames(CurlEasy& easy, const QByteArray& url, std::vector<RemoteE
     }
 }
 
-bool ListingResult(const CurlEasy& easy, CURLcode code, std::vector<RemoteEntry>& entries) {
+FtpResult ListingResult(const CurlEasy& easy, CURLcode code, std::vector<RemoteEntry>& entries) {
     // A cancelled listing shows nothing; one that broke off shows what came.
     if (IsCancelled(easy))
         entries.clear();
-    return code == CURLE_OK || !entries.empty();
+    return easy.Outcome(code);
+}
+
+// Nothing is sent for a name the server could misread.
+FtpResult Unusable() {
+    return FtpResult(FtpReason::UnusableText);
+}
+
+// The connection was closed before the step.
+FtpResult Closed() {
+    return FtpResult(FtpReason::CutOff);
 }
 
 } // namespace
@@ -217,15 +236,17 @@ QByteArray CFtpConnection::FileUrl(const QByteArray& name) const {
     return DirectoryUrl(m_currentDirectory) + Escape(name);
 }
 
-bool CFtpConnection::SetCurrentDirectory(const RemotePath& path) {
-    if (!m_easy || !IsUsablePath(path))
-        return false;
+FtpResult CFtpConnection::SetCurrentDirectory(const RemotePath& path) {
+    if (!m_easy)
+        return Closed();
+    if (!IsUsablePath(path))
+        return Unusable();
     CURL* curl = m_easy->Begin(DirectoryUrl(path));
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    if (m_easy->Perform() != CURLE_OK)
-        return false;
-    m_currentDirectory = path;
-    return true;
+    FtpResult result = m_easy->Outcome(m_easy->Perform());
+    if (result)
+        m_currentDirectory = path;
+    return result;
 }
 
 void CFtpConnection::Remove(const QByteArray& name) {
@@ -233,76 +254,81 @@ void CFtpConnection::Remove(const QByteArray& name) {
     (void)SendCommands(*m_easy, DirectoryUrl(m_currentDirectory), {"*DELE " + name}, true);
 }
 
-bool CFtpConnection::PutFile(const QString& localPath, const QByteArray& remoteName) {
-    if (!m_easy || !IsUsableName(remoteName))
-        return false;
+FtpResult CFtpConnection::PutFile(const QString& localPath, const QByteArray& remoteName) {
+    if (!m_easy)
+        return Closed();
+    if (!IsUsableName(remoteName))
+        return Unusable();
     const UniqueFd file(::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_CLOEXEC));
     struct stat status {};
     if (!file.IsOpen() || ::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode))
-        return false;
-    // Some servers acknowledge a cut-off upload (seen over TLS 1.3 when the client's close
-    // resets the data connection), so the stored size is checked too.
+        return FtpResult(FtpReason::LocalFile);
     const qint64 size = status.st_size;
     if (IsAbsent(*m_easy, FileUrl(remoteName))) {
         // Nothing to protect: stored under its own name, as drop folders need, where neither
         // rename nor delete is allowed. A failed upload is removed where the server allows.
-        if (Store(*m_easy, FileUrl(remoteName), file.Get(), size) == CURLE_OK &&
-            HasSize(*m_easy, FileUrl(remoteName), size))
-            return true;
-        Remove(remoteName);
-        return false;
+        FtpResult result = StoreChecked(*m_easy, FileUrl(remoteName), file.Get(), size);
+        if (!result)
+            Remove(remoteName);
+        return result;
     }
     // Stored under a temporary name and renamed when complete: a broken upload never destroys
     // the file it was to replace.
     const QByteArray temporary = TemporaryUploadName();
-    CURLcode code = Store(*m_easy, FileUrl(temporary), file.Get(), size);
-    const bool refusedName = code == CURLE_UPLOAD_FAILED && IsRefusedName(m_easy->ResponseCode());
-    if (code == CURLE_OK && !HasSize(*m_easy, FileUrl(temporary), size))
-        code = CURLE_PARTIAL_FILE;
-    if (code == CURLE_OK) {
-        code = SendCommands(*m_easy, DirectoryUrl(m_currentDirectory),
-                            {"RNFR " + temporary, "RNTO " + remoteName});
-        if (code == CURLE_OK)
-            return true;
+    const CURLcode stored = Store(*m_easy, FileUrl(temporary), file.Get(), size);
+    const bool refusedName = stored == CURLE_UPLOAD_FAILED && IsRefusedName(m_easy->ResponseCode());
+    FtpResult result = m_easy->Outcome(stored);
+    if (result && !HasSize(*m_easy, FileUrl(temporary), size))
+        result = FtpResult(FtpReason::CutOff);
+    bool renameRefused = false;
+    if (result) {
+        const CURLcode renamed = SendCommands(*m_easy, DirectoryUrl(m_currentDirectory),
+                                              {"RNFR " + temporary, "RNTO " + remoteName});
+        result = m_easy->Outcome(renamed);
+        if (result)
+            return result;
+        renameRefused = renamed == CURLE_QUOTE_ERROR;
     }
     // Stored but not renamed: the server renames nothing. Refused: it takes no such name. In
     // both cases the file goes under its own name. Any other failure (no space, a broken or
     // cut-off data connection) would destroy the target the same way: the command fails instead.
     if (!refusedName)
         Remove(temporary);
-    if (code != CURLE_QUOTE_ERROR && !refusedName)
-        return false;
-    return Store(*m_easy, FileUrl(remoteName), file.Get(), size) == CURLE_OK &&
-           HasSize(*m_easy, FileUrl(remoteName), size);
+    if (!renameRefused && !refusedName)
+        return result;
+    return StoreChecked(*m_easy, FileUrl(remoteName), file.Get(), size);
 }
 
-bool CFtpConnection::GetFile(const QByteArray& remoteName, const QString& localPath) {
-    if (!m_easy || !IsUsableName(remoteName))
-        return false;
+FtpResult CFtpConnection::GetFile(const QByteArray& remoteName, const QString& localPath) {
+    if (!m_easy)
+        return Closed();
+    if (!IsUsableName(remoteName))
+        return Unusable();
     const QByteArray path = QFile::encodeName(localPath);
     UniqueFd file(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!file.IsOpen())
-        return false;
+        return FtpResult(FtpReason::LocalFile);
     int fd = file.Get();
     CURL* curl = m_easy->Begin(FileUrl(remoteName));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToFile);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &fd);
     // The size the server announces is not trusted: the transfer ends when the server says so.
     curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
-    const CURLcode code = m_easy->Perform([fd] {
+    FtpResult result = m_easy->Outcome(m_easy->Perform([fd] {
         if (::ftruncate(fd, 0) == 0)
             ::lseek(fd, 0, SEEK_SET);
-    });
-    if (file.Close() && code == CURLE_OK)
-        return true;
-    ::unlink(path.constData());
-    return false;
+    }));
+    if (!file.Close() && result)
+        result = FtpResult(FtpReason::LocalFile);
+    if (!result)
+        ::unlink(path.constData());
+    return result;
 }
 
-bool CFtpConnection::ReadDirectory(std::vector<RemoteEntry>& entries) {
+FtpResult CFtpConnection::ReadDirectory(std::vector<RemoteEntry>& entries) {
     entries.clear();
     if (!m_easy)
-        return false;
+        return Closed();
     const QByteArray url = DirectoryUrl(m_currentDirectory);
     if (!m_mlsdRefused) {
         ListingParser mlsd(ListingFormat::Mlsd);

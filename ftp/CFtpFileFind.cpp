@@ -3,11 +3,9 @@
 #include "ftp/CFtpConnection.h"
 #include "listing/RemoteName.h"
 
-bool CFtpFileFind::FindFile() {
+FtpResult CFtpFileFind::FindFile() {
     Close();
-    // A listing that could not be had is an empty one.
-    (void)m_pConnection->ReadDirectory(m_entries);
-    return !m_entries.empty();
+    return m_pConnection->ReadDirectory(m_entries);
 }
 
 bool CFtpFileFind::FindNextFile() {

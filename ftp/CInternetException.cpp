@@ -1,26 +1,42 @@
 #include "ftp/CInternetException.h"
 
-#include <curl/curl.h>
 #include <string>
 
 namespace {
 
-std::string Describe(int error) {
-    switch (error) {
-    case CInternetException::kRefusedInput:
-        return "unusable server, login name or password";
-    case CInternetException::kCertificateNotVerified:
+std::string Describe(const FtpResult& result) {
+    switch (result.Reason()) {
+    case FtpReason::Done:
+        return "no failure";
+    case FtpReason::Refused:
+        return "refused by the server: " + result.ReplyText().toStdString();
+    case FtpReason::Unreachable:
+        return "no server answers there";
+    case FtpReason::TimedOut:
+        return "the server did not answer in time";
+    case FtpReason::CutOff:
+        return "the connection broke off";
+    case FtpReason::BadReply:
+        return "the server's reply made no sense";
+    case FtpReason::NotEncrypted:
+        return "the server no longer offers TLS";
+    case FtpReason::CertificateNotTrusted:
         return "the server's certificate is not trusted";
-    case CInternetException::kCertificateChanged:
+    case FtpReason::CertificateChanged:
         return "the server's certificate differs from the one trusted earlier";
-    default:
-        break;
+    case FtpReason::Cancelled:
+        return "cancelled";
+    case FtpReason::LocalFile:
+        return "the local file failed";
+    case FtpReason::UnusableText:
+        return "unusable server, login name or password";
     }
-    return curl_easy_strerror(static_cast<CURLcode>(error));
+    return {};
 }
 
 } // namespace
 
-CInternetException::CInternetException(int error, std::optional<ServerCertificate> certificate)
-    : std::runtime_error(Describe(error)), m_dwError(error), m_certificate(std::move(certificate)) {
-}
+CInternetException::CInternetException(FtpResult result,
+                                       std::optional<ServerCertificate> certificate)
+    : std::runtime_error(Describe(result)), m_result(std::move(result)),
+      m_certificate(std::move(certificate)) {}

@@ -7,8 +7,6 @@
 #include "listing/RemoteName.h"
 #include "listing/ServerAddress.h"
 
-#include <curl/curl.h>
-
 CInternetSession::CInternetSession(FtpTimeouts timeouts, TransferMonitor* monitor, TlsTrust* trust,
                                    MlsdSupport* mlsd)
     : m_timeouts(timeouts), m_monitor(monitor), m_trust(trust ? *trust : m_ownTrust), m_mlsd(mlsd) {
@@ -21,25 +19,23 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const QString
                                                                    quint16 port) const {
     if (!RemoteName::IsSendable(server) || !RemoteName::IsSendable(user) ||
         !RemoteName::IsSendable(password))
-        throw CInternetException(CInternetException::kRefusedInput);
+        throw CInternetException(FtpResult(FtpReason::UnusableText));
     const auto address = ServerAddress::Parse(server, port);
     if (!address)
-        throw CInternetException(CURLE_COULDNT_RESOLVE_HOST);
+        throw CInternetException(FtpResult(FtpReason::Unreachable));
 
     auto easy = std::make_unique<CurlEasy>(*address, user.toUtf8(), password.toUtf8(), m_timeouts,
                                            m_monitor, m_trust);
+    // Without a handle no connection can be made at all.
     if (!easy->IsValid())
-        throw CInternetException(CURLE_FAILED_INIT);
-    const CURLcode code = easy->Login();
-    if (code == CURLE_PEER_FAILED_VERIFICATION) {
+        throw CInternetException(FtpResult(FtpReason::Unreachable));
+    FtpResult result = easy->Outcome(easy->Login());
+    if (result.Reason() == FtpReason::CertificateNotTrusted) {
         auto certificate = ProbeCertificate(*address, m_timeouts, m_monitor, m_trust);
-        if (certificate)
-            throw CInternetException(CInternetException::kCertificateNotVerified, certificate);
+        throw CInternetException(std::move(result), std::move(certificate));
     }
-    if (code == CURLE_SSL_PINNEDPUBKEYNOTMATCH)
-        throw CInternetException(CInternetException::kCertificateChanged);
-    if (code != CURLE_OK)
-        throw CInternetException(code);
+    if (!result)
+        throw CInternetException(std::move(result));
     if (m_monitor)
         m_monitor->SetTlsVersion(easy->TlsVersion());
     return std::make_unique<CFtpConnection>(std::move(easy), m_mlsd, address->Key());

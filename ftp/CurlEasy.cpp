@@ -224,6 +224,8 @@ int CurlEasy::Trace(CURL*, curl_infotype type, char* text, size_t size, void* se
     // A server reply comes only on a control connection that is up.
     if (type == CURLINFO_HEADER_IN || (type == CURLINFO_TEXT && line.startsWith(kReused)))
         easy->m_controlConnected = true;
+    if (type == CURLINFO_HEADER_IN)
+        easy->m_lastReply = line.trimmed();
     if (type == CURLINFO_TEXT && line.startsWith(kHandshakeDone)) {
         const QByteArray rest = line.mid(kHandshakeDone.size());
         easy->m_tlsVersion = rest.left(rest.indexOf(' '));
@@ -291,6 +293,7 @@ void CurlEasy::ApplyDataConnectionMode() {
 CURLcode CurlEasy::PerformOnce() {
     m_controlConnected = false;
     m_clearTextRefused = false;
+    m_lastReply.clear();
     return curl_easy_perform(m_curl);
 }
 
@@ -330,4 +333,40 @@ long CurlEasy::ResponseCode() const {
     long code = 0;
     curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &code);
     return code;
+}
+
+FtpResult CurlEasy::Outcome(CURLcode code) const {
+    if (code == CURLE_OK)
+        return FtpResult();
+    const long reply = ResponseCode();
+    const auto result = [&](FtpReason reason) { return FtpResult(reason, reply, m_lastReply); };
+    if (m_monitor && m_monitor->IsCancelled())
+        return result(FtpReason::Cancelled);
+    switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+        return result(FtpReason::TimedOut);
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+        return result(FtpReason::Unreachable);
+    case CURLE_USE_SSL_FAILED:
+        return result(FtpReason::NotEncrypted);
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return result(FtpReason::CertificateNotTrusted);
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        return result(FtpReason::CertificateChanged);
+    // The file callbacks end a transfer this way only when the local file fails.
+    case CURLE_WRITE_ERROR:
+    case CURLE_READ_ERROR:
+    case CURLE_ABORTED_BY_CALLBACK:
+        return result(FtpReason::LocalFile);
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+        return result(FtpReason::CutOff);
+    default:
+        break;
+    }
+    return result(reply >= 400 ? FtpReason::Refused : FtpReason::BadReply);
 }

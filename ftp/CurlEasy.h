@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/FtpResult.h"
 #include "ftp/FtpTimeouts.h"
 #include "ftp/TlsTrust.h"
 #include "ftp/TransferMonitor.h"
@@ -54,6 +55,10 @@ public:
 
     [[nodiscard]] long ResponseCode() const;
 
+    // What `code`, the end of the last request, means for the step that ran it, with the
+    // server's last reply.
+    FtpResult Outcome(CURLcode code) const;
+
     // Closes the control connection, as briefly as a release; the next request logs in
     // afresh. After a refused request libcurl 7.88 can end the next active-mode transfer
     // before its data connection arrives, with no data and no error.
@@ -105,6 +110,7 @@ private:
     // because it could have gone without TLS.
     bool m_controlConnected = false;
     bool m_clearTextRefused = false;
+    QByteArray m_lastReply;
     DataWatch m_dataWatch = nullptr;
     void* m_dataWatchContext = nullptr;
     ControlSocket m_controlSocket;

@@ -36,6 +36,8 @@ private slots:
     void cancelEndsAStalledLookup();
     void uploadsLeaveOnlyTheTarget_data();
     void uploadsLeaveOnlyTheTarget();
+    void failuresSayWhy_data();
+    void failuresSayWhy();
 };
 
 void FtpConnectionTest::refusedMlsdIsAskedOnceInTheRun_data() {
@@ -137,7 +139,8 @@ void FtpConnectionTest::uploadsLeaveOnlyTheTarget() {
     file.close();
 
     const CInternetSession session;
-    QCOMPARE(LogIn(session, server.Address())->PutFile(file.fileName(), "up.txt"), cutAt == 0);
+    QCOMPARE(bool(LogIn(session, server.Address())->PutFile(file.fileName(), "up.txt")),
+             cutAt == 0);
     const QDir root(server.Root());
     QCOMPARE(root.entryList(QDir::Files | QDir::Hidden), left);
     QCOMPARE(server.Commands().filter(QRegularExpression("^STOR ")).size(), stores);
@@ -149,6 +152,51 @@ void FtpConnectionTest::uploadsLeaveOnlyTheTarget() {
         QVERIFY(stored.open(QIODevice::ReadOnly));
         QCOMPARE(stored.readAll(), content);
     }
+}
+
+void FtpConnectionTest::failuresSayWhy_data() {
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QString>("step");
+    QTest::addColumn<FtpReason>("reason");
+    QTest::addColumn<long>("code");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("store refused")
+        << "stor_temp_452"
+        << "upload" << FtpReason::Refused << 452L << QByteArray("452 Not stored");
+    QTest::newRow("cancelled") << "good"
+                               << "cancelled download" << FtpReason::Cancelled << 0L
+                               << QByteArray();
+    QTest::newRow("local file exists")
+        << "good"
+        << "download onto a file" << FtpReason::LocalFile << 0L << QByteArray();
+}
+
+void FtpConnectionTest::failuresSayWhy() {
+    QFETCH(QString, scenario);
+    QFETCH(QString, step);
+    HostileServer server(scenario, "good");
+    QString error;
+    QVERIFY2(server.Start(error), qPrintable(error));
+    QTemporaryDir local;
+    QFile file(local.filePath("f.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("local") == 5);
+    file.close();
+    TransferMonitor monitor;
+    const CInternetSession session({}, &monitor);
+    const auto connection = LogIn(session, server.Address());
+    if (step == "cancelled download")
+        monitor.Cancel();
+    const FtpResult result = step == "upload" ? connection->PutFile(file.fileName(), "up.txt")
+                             : step == "download onto a file"
+                                 ? connection->GetFile("a.txt", file.fileName())
+                                 : connection->GetFile("a.txt", local.filePath("new.txt"));
+    QTEST(result.Reason(), "reason");
+    // A cancel ends the step wherever it is; the last reply is then whichever came.
+    if (result.Reason() != FtpReason::Cancelled) {
+        QTEST(result.ReplyCode(), "code");
+        QTEST(result.ReplyText(), "reply");
+    }
+    QVERIFY(!QFile::exists(local.filePath("new.txt")));
 }
 
 QTEST_MAIN(FtpConnectionTest)

@@ -1,5 +1,6 @@
 #include "ui/CtolmiDlg.h"
 
+#include "FailureMessage.h"
 #include "Messages.h"
 
 void CtolmiDlg::RunListingCommand(const ListingCommand& command, const RemotePath& directory) {
@@ -8,21 +9,21 @@ void CtolmiDlg::RunListingCommand(const ListingCommand& command, const RemotePat
     UpdateData(true);
     if (!command.tentative)
         ClearFileList();
-    OpenConnection();
-    if (!m_pConnection) {
+    const FtpResult login = OpenConnection();
+    if (!login) {
         ClearFileList();
-        MessageBox(command.loginFailure);
+        MessageBox(FailureMessage(CommandStep::Login, login, command.loginFailure));
         ReleaseConnection();
         return;
     }
     if (!command.loginSuccess.isEmpty())
         MessageBox(command.loginSuccess + (command.appendServer ? m_strServer : QString()));
     // The list never shows a directory other than the one asked for.
-    if (!EnterDirectory(directory)) {
-        const bool cancelled = m_monitor.IsCancelled();
-        if (!command.tentative || cancelled) {
+    const FtpResult entered = EnterDirectory(directory);
+    if (!entered) {
+        if (!command.tentative || entered.Reason() == FtpReason::Cancelled) {
             ClearFileList();
-            MessageBox(cancelled ? command.loginFailure : QString(Messages::kDirectoryFailed));
+            MessageBox(FailureMessage(CommandStep::EnterDirectory, entered, command.loginFailure));
         }
         ReleaseConnection();
         return;

@@ -1,9 +1,9 @@
 #include "ui/CtolmiDlg.h"
 
-#include "ftp/CInternetException.h"
-#include "listing/RemoteName.h"
 #include "CertificateQuestion.h"
 #include "Messages.h"
+#include "ftp/CInternetException.h"
+#include "listing/RemoteName.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ struct LoginOutcome {
 // Every command logs in afresh and releases everything before it returns: no connection and
 // no remote state outlive a command.
 
-void CtolmiDlg::OpenConnection() {
+FtpResult CtolmiDlg::OpenConnection() {
     m_pConnection.reset();
     m_monitor.Reset();
     // A window closed while the command asked something cancels what follows, too.
@@ -41,17 +41,21 @@ void CtolmiDlg::OpenConnection() {
                 }
             });
         m_pConnection = std::move(outcome.connection);
-        if (!outcome.failure || !TrustCertificateAfter(*outcome.failure))
-            return;
+        if (!outcome.failure)
+            return FtpResult();
+        if (!TrustCertificateAfter(*outcome.failure))
+            return outcome.failure->m_result;
     }
+    return FtpResult(FtpReason::CertificateNotTrusted);
 }
 
 bool CtolmiDlg::TrustCertificateAfter(const CInternetException& failure) {
     const QString server = m_strServer.trimmed();
-    if (failure.m_dwError == CInternetException::kCertificateChanged)
+    const FtpReason reason = failure.m_result.Reason();
+    if (reason == FtpReason::CertificateChanged)
         MessageBox(QString::fromUtf8(Messages::kCertificateChanged).arg(server));
-    if (failure.m_dwError != CInternetException::kCertificateNotVerified ||
-        !failure.m_certificate || m_monitor.IsCancelled())
+    if (reason != FtpReason::CertificateNotTrusted || !failure.m_certificate ||
+        m_monitor.IsCancelled())
         return false;
     const ServerCertificate& certificate = *failure.m_certificate;
     if (!m_prompter->AskToTrustCertificate(this, CertificateQuestion(server, certificate)))
@@ -60,16 +64,16 @@ bool CtolmiDlg::TrustCertificateAfter(const CInternetException& failure) {
     return true;
 }
 
-bool CtolmiDlg::EnterDirectory(const RemotePath& directory) {
+FtpResult CtolmiDlg::EnterDirectory(const RemotePath& directory) {
     if (directory == RemotePath())
-        return true;
+        return FtpResult();
     QByteArray path;
     for (const QByteArray& segment : directory.Segments())
         path += "/" + segment;
-    return RunInBackground<bool>(ProgressActivity::OpeningDirectory, RemoteName::Display(path),
-                                 [connection = m_pConnection.get(), directory] {
-                                     return connection->SetCurrentDirectory(directory);
-                                 });
+    return RunInBackground<FtpResult>(ProgressActivity::OpeningDirectory, RemoteName::Display(path),
+                                      [connection = m_pConnection.get(), directory] {
+                                          return connection->SetCurrentDirectory(directory);
+                                      });
 }
 
 void CtolmiDlg::ReleaseConnection() {

@@ -1,5 +1,6 @@
 #include "ui/CtolmiDlg.h"
 
+#include "FailureMessage.h"
 #include "Messages.h"
 
 #include "listing/RemoteName.h"
@@ -31,9 +32,10 @@ void CtolmiDlg::OnDownload() {
     } else {
         const QString localPath = m_prompter->ChooseFileToSave(this, LocalFileNameFor(line->text));
         if (!localPath.isEmpty()) {
-            MessageBox(DownloadFile(line->rawName, localPath, line->size)
-                           ? Messages::kDownloadSucceeded
-                           : Messages::kDownloadFailed);
+            const FtpResult result = DownloadFile(line->rawName, localPath, line->size);
+            MessageBox(
+                result ? QString(Messages::kDownloadSucceeded)
+                       : FailureMessage(CommandStep::Transfer, result, Messages::kDownloadFailed));
         } else {
             MessageBox(Messages::kNoLocalName);
         }
@@ -43,7 +45,8 @@ void CtolmiDlg::OnDownload() {
     SetControlEnabled(m_btnDownload, false);
 }
 
-bool CtolmiDlg::DownloadFile(QByteArray remoteName, QString strLocalPath, qint64 expectedSize) {
+FtpResult CtolmiDlg::DownloadFile(QByteArray remoteName, QString strLocalPath,
+                                  qint64 expectedSize) {
     return TransferInListedDirectory(ProgressActivity::Downloading, RemoteName::Display(remoteName),
                                      [&, monitor = &m_monitor](CFtpConnection& connection) {
                                          monitor->SetExpectedTotal(expectedSize);

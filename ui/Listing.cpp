@@ -20,8 +20,10 @@ void CtolmiDlg::ClearFileList() {
 
 void CtolmiDlg::OpenFinder() {
     m_pFinder = std::make_unique<CFtpFileFind>(m_pConnection.get());
-    m_bWorking = RunInBackground<bool>(ProgressActivity::Listing, QString(),
-                                       [finder = m_pFinder.get()] { return finder->FindFile(); });
+    // What the listing brought is shown even where it broke off; failing, it is empty.
+    (void)RunInBackground<FtpResult>(ProgressActivity::Listing, QString(),
+                                     [finder = m_pFinder.get()] { return finder->FindFile(); });
+    m_bWorking = m_pFinder->HasEntries();
     if (!m_bWorking) {
         m_pFinder->Close();
         m_pFinder.reset();

@@ -1,5 +1,6 @@
 #include "ui/CtolmiDlg.h"
 
+#include "FailureMessage.h"
 #include "Messages.h"
 
 #include <QFile>
@@ -13,8 +14,9 @@ void CtolmiDlg::OnUpload() {
     const QString localPath = m_prompter->ChooseFileToOpen(this);
     if (!localPath.isEmpty()) {
         const QString remoteName = QFileInfo(localPath).fileName();
-        MessageBox(UploadFile(localPath, remoteName) ? Messages::kUploadSucceeded
-                                                     : Messages::kUploadFailed);
+        const FtpResult result = UploadFile(localPath, remoteName);
+        MessageBox(result ? QString(Messages::kUploadSucceeded)
+                          : FailureMessage(CommandStep::Transfer, result, Messages::kUploadFailed));
     } else {
         MessageBox(Messages::kNoFileChosen);
     }
@@ -22,21 +24,22 @@ void CtolmiDlg::OnUpload() {
     m_btnConnect->setEnabled(true);
 }
 
-bool CtolmiDlg::TransferInListedDirectory(ProgressActivity activity, const QString& subject,
-                                          const std::function<bool(CFtpConnection&)>& transfer) {
-    OpenConnection();
-    bool done = false;
-    if (m_pConnection && EnterDirectory(m_listedDirectory)) {
-        done =
-            RunInBackground<bool>(activity, subject, [&transfer, connection = m_pConnection.get()] {
-                return transfer(*connection);
-            });
+FtpResult
+CtolmiDlg::TransferInListedDirectory(ProgressActivity activity, const QString& subject,
+                                     const std::function<FtpResult(CFtpConnection&)>& transfer) {
+    FtpResult result = OpenConnection();
+    if (result)
+        result = EnterDirectory(m_listedDirectory);
+    if (result) {
+        result = RunInBackground<FtpResult>(
+            activity, subject,
+            [&transfer, connection = m_pConnection.get()] { return transfer(*connection); });
     }
     ReleaseConnection();
-    return done;
+    return result;
 }
 
-bool CtolmiDlg::UploadFile(QString strLocalPath, QString strRemoteName) {
+FtpResult CtolmiDlg::UploadFile(QString strLocalPath, QString strRemoteName) {
     // The name keeps the local file name's own bytes.
     const QByteArray remoteName = QFile::encodeName(strRemoteName);
     return TransferInListedDirectory(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/FtpResult.h"
 #include "listing/RemoteEntry.h"
 #include "listing/RemotePath.h"
 
@@ -20,23 +21,23 @@ public:
                             QByteArray server = {});
     ~CFtpConnection();
 
-    // Makes `path` (relative to the login directory) the current directory; false, keeping the
-    // current one, when the server cannot change there.
-    [[nodiscard]] bool SetCurrentDirectory(const RemotePath& path);
+    // Makes `path` (relative to the login directory) the current directory; on failure the
+    // current one stays.
+    FtpResult SetCurrentDirectory(const RemotePath& path);
     const RemotePath& GetCurrentDirectory() const { return m_currentDirectory; }
 
     // Stores the local file under `remoteName` in the current directory, replacing a remote
     // file of that name only once the whole file has arrived.
-    [[nodiscard]] bool PutFile(const QString& localPath, const QByteArray& remoteName);
+    FtpResult PutFile(const QString& localPath, const QByteArray& remoteName);
 
     // Copies the remote file to `localPath`, which must not exist: it is created exclusively,
     // and removed again when the copy fails, so no partial file is ever left.
-    [[nodiscard]] bool GetFile(const QByteArray& remoteName, const QString& localPath);
+    FtpResult GetFile(const QByteArray& remoteName, const QString& localPath);
 
-    // Reads the entries of the current directory. False when no listing could be had; an
-    // interrupted listing keeps the entries read so far. Where some lines of a LIST reply
-    // could not be read, the bare names fill in the entries they stood for.
-    [[nodiscard]] bool ReadDirectory(std::vector<RemoteEntry>& entries);
+    // Reads the entries of the current directory. An interrupted listing keeps the entries
+    // read so far, a cancelled one none. Where some lines of a LIST reply could not be read,
+    // the bare names fill in the entries they stood for.
+    FtpResult ReadDirectory(std::vector<RemoteEntry>& entries);
 
     void Close();
 

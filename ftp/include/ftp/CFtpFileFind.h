@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/FtpResult.h"
 #include "listing/RemoteEntry.h"
 
 #include <QString>
@@ -14,8 +15,9 @@ class CFtpFileFind {
 public:
     explicit CFtpFileFind(CFtpConnection* pConnection) : m_pConnection(pConnection) {}
 
-    // Fetches the listing afresh; true when there is at least one entry.
-    [[nodiscard]] bool FindFile();
+    // Fetches the listing afresh. The entries that came stay readable even when it failed.
+    FtpResult FindFile();
+    [[nodiscard]] bool HasEntries() const { return !m_entries.empty(); }
     // Makes the next entry current; false when that entry is the last one (it stays readable).
     [[nodiscard]] bool FindNextFile();
 

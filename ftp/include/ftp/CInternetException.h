@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/FtpResult.h"
 #include "ftp/ServerCertificate.h"
 
 #include <optional>
@@ -9,14 +10,10 @@
 // answer, its certificate is not trusted, or the login is refused.
 class CInternetException : public std::runtime_error {
 public:
-    // Codes are libcurl's, besides these of the layer's own.
-    static constexpr int kRefusedInput = -1;           // text that was not sent at all
-    static constexpr int kCertificateNotVerified = -2; // m_certificate says what the server sent
-    static constexpr int kCertificateChanged = -3;     // not the key trusted earlier in this run
-
-    explicit CInternetException(int error,
+    explicit CInternetException(FtpResult result,
                                 std::optional<ServerCertificate> certificate = std::nullopt);
 
-    int m_dwError;
+    FtpResult m_result;
+    // What the server sent, for a certificate that did not verify.
     std::optional<ServerCertificate> m_certificate;
 };

@@ -4,8 +4,8 @@
 #include "ftp/CFtpFileFind.h"
 #include "ftp/CInternetException.h"
 #include "ftp/CInternetSession.h"
-#include "listing/RemotePath.h"
 #include "ftp/TransferMonitor.h"
+#include "listing/RemotePath.h"
 #include "ui/BackgroundWork.h"
 #include "ui/Prompter.h"
 
@@ -73,7 +73,8 @@ public:
 
 private:
     // Per-command connection.
-    void OpenConnection();
+    // The login's result; the connection is m_pConnection.
+    FtpResult OpenConnection();
     void ReleaseConnection();
 
     // Listing.
@@ -82,9 +83,9 @@ private:
     void ListCurrentDirectory();
     void ListCurrentDirectoryInOrder();
 
-    bool UploadFile(QString strLocalPath, QString strRemoteName);
+    FtpResult UploadFile(QString strLocalPath, QString strRemoteName);
     // `expectedSize`, where the listing gave one, lets the progress window show time left.
-    bool DownloadFile(QByteArray remoteName, QString strLocalPath, qint64 expectedSize = -1);
+    FtpResult DownloadFile(QByteArray remoteName, QString strLocalPath, qint64 expectedSize = -1);
 
     // One line of the list: its text, and the entry it stands for.
     struct ListLine {
@@ -141,10 +142,10 @@ private:
     // did not verify. True when the login is to be tried again, pinned to it.
     bool TrustCertificateAfter(const CInternetException& failure);
     // Makes `directory` current on the command's connection; the login directory already is.
-    bool EnterDirectory(const RemotePath& directory);
-    // Logs in, enters the listed directory and runs `transfer` there; false on any failure.
-    bool TransferInListedDirectory(ProgressActivity activity, const QString& subject,
-                                   const std::function<bool(CFtpConnection&)>& transfer);
+    FtpResult EnterDirectory(const RemotePath& directory);
+    // Logs in, enters the listed directory and runs `transfer` there.
+    FtpResult TransferInListedDirectory(ProgressActivity activity, const QString& subject,
+                                        const std::function<FtpResult(CFtpConnection&)>& transfer);
 
     QHash<int, QWidget*> m_controls;
     std::unique_ptr<Prompter> m_prompter;
