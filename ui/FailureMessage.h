@@ -8,6 +8,5 @@
 enum class CommandStep { Login, EnterDirectory, Transfer };
 
 // What the window says after a failed step. Its texts are fixed: a failure's reason decides only
-// which of them is shown. `commandFailed` is the command's own failure text; an empty message
-// says nothing.
+// which of them is shown. `commandFailed` is the command's own failure text.
 QString FailureMessage(CommandStep step, const FtpResult& result, const QString& commandFailed);
