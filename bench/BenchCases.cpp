@@ -3,12 +3,14 @@
 #include "support/ScriptedPrompter.h"
 #include "support/TestCertificates.h"
 #include "ui/CtolmiDlg.h"
+#include "ui/Resource.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <algorithm>
 #include <unistd.h>
 
@@ -42,15 +44,17 @@ public:
         m_prompter = prompter.get();
         dlg.SetPrompter(std::move(prompter));
         dlg.show();
-        dlg.m_editServer->setText(server.Address());
-        dlg.m_editUser->setText(server.User());
-        dlg.m_editPassword->setText(server.Password());
+        Find<QLineEdit>(IDC_SERVER)->setText(server.Address());
+        Find<QLineEdit>(IDC_USER)->setText(server.User());
+        Find<QLineEdit>(IDC_PASSWORD)->setText(server.Password());
     }
 
-    double Time(void (CtolmiDlg::*handler)(), const QString& expectedMessage) {
+    // Clicks the button and times its command.
+    double Time(ResourceId button, const QString& expectedMessage) {
+        QPushButton* command = Find<QPushButton>(button);
         QElapsedTimer timer;
         timer.start();
-        (dlg.*handler)();
+        command->click();
         const double seconds = Seconds(timer);
         if (m_prompter->messages.isEmpty() ||
             !m_prompter->messages.last().startsWith(expectedMessage))
@@ -59,17 +63,27 @@ public:
     }
 
     void Select(const QString& line) {
-        const auto items = dlg.m_listFiles->findItems(line, Qt::MatchExactly);
+        const auto items = Files().findItems(line, Qt::MatchExactly);
         if (items.isEmpty())
             qFatal("no line %s", qPrintable(line));
-        dlg.m_listFiles->setCurrentItem(items.first());
+        Files().setCurrentItem(items.first());
     }
+
+    QListWidget& Files() const { return *Find<QListWidget>(IDC_FILE_LIST); }
 
     ScriptedPrompter& Prompter() { return *m_prompter; }
 
     CtolmiDlg dlg;
 
 private:
+    // A control, by its object name as the window's template gives it.
+    template <typename Control> Control* Find(ResourceId id) const {
+        auto* control = dlg.findChild<Control*>(QString::number(id));
+        if (control == nullptr)
+            qFatal("the window has no control %d", int(id));
+        return control;
+    }
+
     ScriptedPrompter* m_prompter;
 };
 
@@ -131,13 +145,13 @@ CaseResult ChineseListingCase(const BenchSettings& settings) {
     Start(server);
     Window window(server);
     const PairedTiming timing = RunPairs(
-        settings.pairs, [&] { return window.Time(&CtolmiDlg::OnConnect, "连接成功"); },
+        settings.pairs, [&] { return window.Time(IDOK, "连接成功"); },
         [&] {
             return Curl({"-P", "-", "-u", Credentials(server), Url(server)});
         });
     // Every entry must have been read for the time to mean anything.
-    if (window.dlg.m_listFiles->count() != settings.entries + 100)
-        qFatal("the Chinese-locale listing showed %d lines", window.dlg.m_listFiles->count());
+    if (window.Files().count() != settings.entries + 100)
+        qFatal("the Chinese-locale listing showed %d lines", window.Files().count());
     return {"connect, " + QString::number(settings.entries) + " entries, Chinese-locale LIST",
             TestServer::KindName(options.kind), "curl LIST listing", timing, 1.5};
 }
@@ -158,7 +172,7 @@ public:
             [this] {
                 m_window.Select("big.bin");
                 m_window.Prompter().saveAnswers << m_target;
-                return TimeWindow(&CtolmiDlg::OnDownload, "下载成功");
+                return TimeWindow(IDC_DOWNLOAD, "下载成功");
             },
             baseline, [this] { RemoveCopies(); });
     }
@@ -167,7 +181,7 @@ public:
             m_pairs,
             [this] {
                 m_window.Prompter().openAnswers << m_source;
-                return TimeWindow(&CtolmiDlg::OnUpload, "上传成功");
+                return TimeWindow(IDC_UPLOAD, "上传成功");
             },
             [this] {
                 return CurlWithOptions({"-T", m_source, Url(m_server, "curl-up.bin")});
@@ -192,9 +206,9 @@ public:
     double transferPeak = 0; // above the resident size when a transfer started
 
 private:
-    double TimeWindow(void (CtolmiDlg::*handler)(), const QString& expected) {
+    double TimeWindow(ResourceId button, const QString& expected) {
         const double before = ResetPeakRss();
-        const double seconds = m_window.Time(handler, expected);
+        const double seconds = m_window.Time(button, expected);
         transferPeak = std::max(transferPeak, PeakRssMiB() - before);
         return seconds;
     }
@@ -220,7 +234,7 @@ PairedTiming TimeSmallConnect(TestServer& small, const BenchSettings& settings,
     Window window(small);
     window.dlg.SetTlsAuthority(authority);
     return RunPairs(
-        settings.pairs * 3, [&] { return window.Time(&CtolmiDlg::OnConnect, "连接成功"); },
+        settings.pairs * 3, [&] { return window.Time(IDOK, "连接成功"); },
         [&] {
             return Curl(curlOptions +
                         QStringList{"-u", Credentials(small), "-X", "MLSD", Url(small)});
@@ -258,7 +272,7 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
     PlaceBigFile(*transfers, settings);
     Start(*transfers);
     Window window(*transfers);
-    window.Time(&CtolmiDlg::OnConnect, "连接成功");
+    window.Time(IDOK, "连接成功");
     TransferRuns runs(window, *transfers, settings, {"-P", "-"});
     results.push_back({"download " + size + ", active", serverName, "curl -P -",
                        runs.Download([&] { return runs.CurlDownload(); }), 1.05});
@@ -290,14 +304,13 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
         settings.pairs,
         [&] {
             const double before = ResetPeakRss();
-            const double seconds = largeWindow.Time(&CtolmiDlg::OnConnect, "连接成功");
+            const double seconds = largeWindow.Time(IDOK, "连接成功");
             listingPeak = std::max(listingPeak, PeakRssMiB() - before);
             return seconds;
         },
         curlListing);
     const PairedTiming largeRefresh = RunPairs(
-        settings.pairs, [&] { return largeWindow.Time(&CtolmiDlg::OnRefresh, "刷新成功"); },
-        curlListing);
+        settings.pairs, [&] { return largeWindow.Time(IDC_REFRESH, "刷新成功"); }, curlListing);
     const QString entries = QString::number(settings.entries);
     results.push_back(
         {"connect, " + entries + " entries", serverName, "curl MLSD listing", largeConnect, 1.5});
@@ -327,7 +340,7 @@ std::vector<CaseResult> RunTlsBenchCases(const BenchSettings& settings, MemoryRe
     Start(transfers);
     Window window(transfers);
     window.dlg.SetTlsAuthority(certificates.Authority());
-    window.Time(&CtolmiDlg::OnConnect, "连接成功");
+    window.Time(IDOK, "连接成功");
     TransferRuns runs(window, transfers, settings, curlTls);
     std::vector<CaseResult> results{{"download " + size + ", TLS, passive", serverName,
                                      "curl --ssl-reqd",

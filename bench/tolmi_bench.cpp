@@ -1,4 +1,4 @@
-// Times the window's own handlers against the curl and lftp command lines on the same local
+// Times the window's own commands against the curl and lftp command lines on the same local
 // servers, in one run, and writes bench/results/latest.json.
 #include "BenchCases.h"
 #include "ui/CtolmiDlg.h"

@@ -67,13 +67,13 @@ private slots:
         WindowDriver window;
         window.LogInTo(server);
         g_handlesLeft = handlesMade;
-        window.dlg.OnConnect();
+        window.Click(window.Find(IDOK));
         g_handlesLeft = -1;
         QCOMPARE(window.prompter->messages.last(), QString("无法连接！"));
         QVERIFY(window.prompter->certificateQuestions.isEmpty());
         QVERIFY(window.ConnectionReleased());
         window.prompter->trustAnswers = {true};
-        window.dlg.OnConnect();
+        window.Click(window.Find(IDOK));
         QCOMPARE(window.prompter->messages.last(), "连接成功！" + server.Address());
     }
 

@@ -292,15 +292,12 @@ QString Scenario::UseHostile(const QString& scenario, const QString& listing) {
 }
 
 QWidget* Scenario::Control(const QString& name) const {
-    const CtolmiDlg& dlg = m_window.dlg;
-    const std::map<QString, QWidget*> controls = {
-        {"server", dlg.m_editServer},     {"user", dlg.m_editUser},
-        {"password", dlg.m_editPassword}, {"list", dlg.m_listFiles},
-        {"connect", dlg.m_btnConnect},    {"refresh", dlg.m_btnRefresh},
-        {"upload", dlg.m_btnUpload},      {"download", dlg.m_btnDownload},
-        {"exit", dlg.m_btnExit}};
-    const auto found = controls.find(name);
-    return found == controls.end() ? nullptr : found->second;
+    const std::map<QString, ResourceId> ids = {
+        {"server", IDC_SERVER},  {"user", IDC_USER},         {"password", IDC_PASSWORD},
+        {"list", IDC_FILE_LIST}, {"connect", IDOK},          {"refresh", IDC_REFRESH},
+        {"upload", IDC_UPLOAD},  {"download", IDC_DOWNLOAD}, {"exit", IDC_EXIT}};
+    const auto found = ids.find(name);
+    return found == ids.end() ? nullptr : m_window.Find(found->second);
 }
 
 QList<QWidget*> Scenario::Controls(const QString& names) const {
@@ -405,22 +402,19 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
         return {};
     }
     if (verb == "deselect") {
-        dlg.m_listFiles->clearSelection();
+        m_window.Find<QListWidget>(IDC_FILE_LIST)->clearSelection();
         return {};
     }
     if (verb == "run") {
-        // The handler itself, as the routing table calls it.
-        const std::map<QString, void (CtolmiDlg::*)()> handlers = {
-            {"connect", &CtolmiDlg::OnConnect},
-            {"refresh", &CtolmiDlg::OnRefresh},
-            {"enter", &CtolmiDlg::OnFileListDblClk},
-            {"upload", &CtolmiDlg::OnUpload},
-            {"download", &CtolmiDlg::OnDownload}};
-        if (!handlers.count(argument))
+        // The control's own signal, timed: a button's click, or a double-click on the
+        // current line of the list (none, too).
+        auto* button = qobject_cast<QPushButton*>(Control(argument));
+        auto* list = m_window.Find<QListWidget>(IDC_FILE_LIST);
+        if (!button && argument != "enter")
             return "no command " + argument;
         QElapsedTimer timer;
         timer.start();
-        (dlg.*handlers.at(argument))();
+        button ? button->click() : list->itemDoubleClicked(list->currentItem());
         m_lastRunMs = timer.elapsed();
         return {};
     }
@@ -455,7 +449,10 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
     if (verb == "saved") {
         QStringList expected = List(argument);
         std::replace(expected.begin(), expected.end(), QString("-"), QString());
-        return Compare({dlg.m_strServer, dlg.m_strUser, dlg.m_strPassword}, expected);
+        QStringList fields;
+        for (QWidget* edit : Controls("fields"))
+            fields << qobject_cast<QLineEdit*>(edit)->text();
+        return Compare(fields, expected);
     }
     if (verb == "focus")
         return Expect(QApplication::focusWidget() == Control(argument),
@@ -548,7 +545,8 @@ QString Scenario::Step(const QString& verb, const QString& argument) {
     }
     if (verb == "selected") {
         QStringList selected;
-        for (const QListWidgetItem* item : dlg.m_listFiles->selectedItems())
+        for (const QListWidgetItem* item :
+             m_window.Find<QListWidget>(IDC_FILE_LIST)->selectedItems())
             selected << item->text();
         return Compare(selected, argument == "none" ? QStringList() : QStringList{Text(argument)});
     }

@@ -70,17 +70,19 @@ void WindowTest::placesControlsAtTemplateRectangles() {
     CtolmiDlg& dlg = window.dlg;
     const DialogUnits units(dlg.font());
     QCOMPARE(dlg.size(), QSize(units.ToPixelsX(213), units.ToPixelsY(199)));
-    QCOMPARE(dlg.m_listFiles->geometry(), units.ToPixels({15, 56, 126, 111}));
-    QCOMPARE(dlg.m_editServer->geometry(), units.ToPixels({47, 15, 154, 12}));
-    QCOMPARE(dlg.m_editPassword->geometry(), units.ToPixels({129, 30, 72, 12}));
+    auto* list = window.Find<QListWidget>(IDC_FILE_LIST);
+    QCOMPARE(list->geometry(), units.ToPixels({15, 56, 126, 111}));
+    QCOMPARE(window.Find(IDC_SERVER)->geometry(), units.ToPixels({47, 15, 154, 12}));
+    QCOMPARE(window.Find(IDC_PASSWORD)->geometry(), units.ToPixels({129, 30, 72, 12}));
     // The buttons stand in one column: Connect, Refresh, Upload, Download, Exit.
-    const QList<QPushButton*> column = {dlg.m_btnConnect, dlg.m_btnRefresh, dlg.m_btnUpload,
-                                        dlg.m_btnDownload, dlg.m_btnExit};
+    QList<QWidget*> column;
+    for (ResourceId id : {IDOK, IDC_REFRESH, IDC_UPLOAD, IDC_DOWNLOAD, IDC_EXIT})
+        column << window.Find<QPushButton>(id);
     for (int i = 1; i < column.size(); ++i) {
         QCOMPARE(column[i]->x(), column[0]->x());
         QVERIFY(column[i]->y() > column[i - 1]->geometry().bottom());
     }
-    QVERIFY(dlg.m_listFiles->geometry().right() < dlg.m_btnConnect->x());
+    QVERIFY(list->geometry().right() < column[0]->x());
     // Nothing leaves the window, no label is cut off, nothing covers anything else.
     const QList<QWidget*> children = dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     for (QWidget* child : children) {
@@ -92,9 +94,9 @@ void WindowTest::placesControlsAtTemplateRectangles() {
                      qPrintable(child->property("text").toString()));
     }
     // The list keeps the server's order and one selection; it never scrolls sideways.
-    QVERIFY(!dlg.m_listFiles->isSortingEnabled());
-    QCOMPARE(dlg.m_listFiles->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    QCOMPARE(dlg.m_listFiles->selectionMode(), QAbstractItemView::SingleSelection);
+    QVERIFY(!list->isSortingEnabled());
+    QCOMPARE(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
     QVERIFY(!dlg.windowIcon().isNull());
     // Under a scale factor the window is drawn with as many more pixels.
     const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1").toDouble();
@@ -122,7 +124,7 @@ void WindowTest::screenReadersFindNamesRolesAndLabels() {
     QFETCH(QString, name);
     QFETCH(int, role);
     WindowDriver window;
-    QWidget* control = window.dlg.findChild<QWidget*>(QString::number(id));
+    QWidget* control = window.Find(ResourceId(id));
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
     QCOMPARE(accessible->text(QAccessible::Name), name);
     QCOMPARE(int(accessible->role()), role);
@@ -153,11 +155,12 @@ void WindowTest::progressFiguresAreReadableAsText() {
 
 void WindowTest::controlsStayPutWhenResized() {
     WindowDriver window;
-    const QRect before = window.dlg.m_btnExit->geometry();
+    QWidget* exit = window.Find(IDC_EXIT);
+    const QRect before = exit->geometry();
     window.dlg.resize(window.dlg.size() * 2);
-    QCOMPARE(window.dlg.m_btnExit->geometry(), before);
+    QCOMPARE(exit->geometry(), before);
     window.dlg.resize(window.dlg.size() / 3);
-    QCOMPARE(window.dlg.m_btnExit->geometry(), before);
+    QCOMPARE(exit->geometry(), before);
 }
 
 void WindowTest::messageBoxesAreTitledWithTheProgramName() {
@@ -176,7 +179,7 @@ void WindowTest::messageBoxesAreTitledWithTheProgramName() {
         buttons = box->buttons().size();
         box->accept();
     });
-    dlg.OnConnect();
+    QTest::mouseClick(dlg.findChild<QPushButton*>(QString::number(IDOK)), Qt::LeftButton);
     QCOMPARE(text, QString("无法连接！"));
     QCOMPARE(title, QFileInfo(QCoreApplication::applicationFilePath()).fileName());
     QVERIFY(!hasIcon);
@@ -207,9 +210,9 @@ void WindowTest::enterAfterDownloadStaysInTheWindow() {
     // Connect, 下载 and Enter afterwards each end with a box: Enter there lists again.
     QStringList texts;
     AnswerWithKeys(4, texts, save);
-    window.Click(window.dlg.m_btnConnect);
+    window.Click(window.Find(IDOK));
     window.ClickLine("a.txt");
-    window.Click(window.dlg.m_btnDownload);
+    window.Click(window.Find(IDC_DOWNLOAD));
     QDir::setCurrent(workingDirectory);
     QCOMPARE(texts.value(1), result);
     QCOMPARE(QFile::exists(local.filePath("a.txt")), save);

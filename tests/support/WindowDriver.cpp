@@ -27,8 +27,9 @@ WindowDriver::WindowDriver() : prompter(InstallPrompter(dlg)) {
 }
 
 void WindowDriver::Type(const QString& server, const QString& user, const QString& password) {
-    for (auto [edit, text] : {std::pair{dlg.m_editServer, server}, std::pair{dlg.m_editUser, user},
-                              std::pair{dlg.m_editPassword, password}}) {
+    for (auto [id, text] : {std::pair{IDC_SERVER, server}, std::pair{IDC_USER, user},
+                            std::pair{IDC_PASSWORD, password}}) {
+        auto* edit = Find<QLineEdit>(id);
         edit->clear();
         edit->insert(text);
     }
@@ -40,25 +41,28 @@ void WindowDriver::LogInTo(const TestServer& server) {
 
 QStringList WindowDriver::Lines() const {
     QStringList lines;
-    for (int i = 0; i < dlg.m_listFiles->count(); ++i)
-        lines << dlg.m_listFiles->item(i)->text();
+    const auto* list = Find<QListWidget>(IDC_FILE_LIST);
+    for (int i = 0; i < list->count(); ++i)
+        lines << list->item(i)->text();
     return lines;
 }
 
 void WindowDriver::ClickLine(const QString& text) {
-    const auto found = dlg.m_listFiles->findItems(text, Qt::MatchExactly);
+    auto* list = Find<QListWidget>(IDC_FILE_LIST);
+    const auto found = list->findItems(text, Qt::MatchExactly);
     QVERIFY2(!found.isEmpty(), qPrintable("no line " + text));
-    dlg.m_listFiles->scrollToItem(found.first());
-    const QPoint center = dlg.m_listFiles->visualItemRect(found.first()).center();
-    QTest::mouseClick(dlg.m_listFiles->viewport(), Qt::LeftButton, {}, center);
+    list->scrollToItem(found.first());
+    const QPoint center = list->visualItemRect(found.first()).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, center);
 }
 
 void WindowDriver::DoubleClickLine(const QString& text) {
-    const auto found = dlg.m_listFiles->findItems(text, Qt::MatchExactly);
+    auto* list = Find<QListWidget>(IDC_FILE_LIST);
+    const auto found = list->findItems(text, Qt::MatchExactly);
     QVERIFY2(!found.isEmpty(), qPrintable("no line " + text));
-    dlg.m_listFiles->scrollToItem(found.first());
-    const QPoint center = dlg.m_listFiles->visualItemRect(found.first()).center();
-    QWidget* viewport = dlg.m_listFiles->viewport();
+    list->scrollToItem(found.first());
+    const QPoint center = list->visualItemRect(found.first()).center();
+    QWidget* viewport = list->viewport();
     QTest::mouseClick(viewport, Qt::LeftButton, {}, center);
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, center);
     QTest::mouseRelease(viewport, Qt::LeftButton, {}, center);
@@ -69,7 +73,7 @@ void WindowDriver::Click(QWidget* button) {
 }
 
 bool WindowDriver::ConnectionReleased() const {
-    return !dlg.m_pSession && !dlg.m_pConnection && !dlg.m_pFinder;
+    return !dlg.HoldsConnection();
 }
 
 std::vector<std::pair<QByteArray, bool>> ServerOrder(const TestServer& server,

@@ -2,7 +2,9 @@
 
 #include "support/ScriptedPrompter.h"
 #include "ui/CtolmiDlg.h"
+#include "ui/Resource.h"
 
+#include <QListWidget>
 #include <QStringList>
 
 class TestServer;
@@ -22,6 +24,13 @@ public:
     void ClickLine(const QString& text);
     void DoubleClickLine(const QString& text);
     void Click(QWidget* button);
+    // A control of the window, found by its object name (its template id).
+    template <typename Control = QWidget> Control* Find(ResourceId id) const {
+        auto* control = dlg.findChild<Control*>(QString::number(id));
+        if (control == nullptr)
+            qFatal("the window has no control %d", int(id));
+        return control;
+    }
 
     bool ConnectionReleased() const;
 

@@ -42,7 +42,10 @@ public:
 
     // The directory the list shows, relative to the login directory.
     const RemotePath& ListedDirectory() const { return m_listedDirectory; }
+    // Between commands nothing is held: each command releases its own connection.
+    bool HoldsConnection() const { return m_pSession || m_pConnection || m_pFinder; }
 
+private:
     // Commands.
     void OnConnect();
     void OnRefresh();
@@ -52,26 +55,6 @@ public:
     void OnFileListDblClk();
     void OnExit();
 
-    std::unique_ptr<CInternetSession> m_pSession;
-    std::unique_ptr<CFtpConnection> m_pConnection;
-    std::unique_ptr<CFtpFileFind> m_pFinder;
-    QString m_strEntryName;
-    bool m_bWorking = false;
-    QIcon m_hIcon;
-    QPushButton* m_btnDownload = nullptr;
-    QPushButton* m_btnConnect = nullptr;
-    QPushButton* m_btnExit = nullptr;
-    QPushButton* m_btnUpload = nullptr;
-    QListWidget* m_listFiles = nullptr;
-    QString m_strServer;
-    QLineEdit* m_editServer = nullptr;
-    QString m_strUser;
-    QLineEdit* m_editUser = nullptr;
-    QString m_strPassword;
-    QLineEdit* m_editPassword = nullptr;
-    QPushButton* m_btnRefresh = nullptr;
-
-private:
     // Per-command connection.
     // The login's result; the connection is m_pConnection.
     FtpResult OpenConnection();
@@ -146,6 +129,25 @@ private:
     // Logs in, enters the listed directory and runs `transfer` there.
     FtpResult TransferInListedDirectory(ProgressActivity activity, const QString& subject,
                                         const std::function<FtpResult(CFtpConnection&)>& transfer);
+
+    std::unique_ptr<CInternetSession> m_pSession;
+    std::unique_ptr<CFtpConnection> m_pConnection;
+    std::unique_ptr<CFtpFileFind> m_pFinder;
+    QString m_strEntryName;
+    bool m_bWorking = false;
+    QIcon m_hIcon;
+    QPushButton* m_btnDownload = nullptr;
+    QPushButton* m_btnConnect = nullptr;
+    QPushButton* m_btnExit = nullptr;
+    QPushButton* m_btnUpload = nullptr;
+    QListWidget* m_listFiles = nullptr;
+    QString m_strServer;
+    QLineEdit* m_editServer = nullptr;
+    QString m_strUser;
+    QLineEdit* m_editUser = nullptr;
+    QString m_strPassword;
+    QLineEdit* m_editPassword = nullptr;
+    QPushButton* m_btnRefresh = nullptr;
 
     QHash<int, QWidget*> m_controls;
     std::unique_ptr<Prompter> m_prompter;
