@@ -66,7 +66,10 @@ public:
         const auto items = Files().findItems(line, Qt::MatchExactly);
         if (items.isEmpty())
             qFatal("no line %s", qPrintable(line));
+        // What a click on the line gives: a click on the line already selected after a
+        // download enables 下载 again.
         Files().setCurrentItem(items.first());
+        Files().itemClicked(items.first());
     }
 
     QListWidget& Files() const { return *Find<QListWidget>(IDC_FILE_LIST); }
