@@ -63,7 +63,6 @@ void CtolmiDlg::ListCurrentDirectory() {
     std::vector<ListLine> directories;
     std::vector<ListLine> files;
     ReadFinderLines([&](ListLine line) {
-        m_strEntryName = line.text;
         // The directory itself is no entry to show or enter.
         if (line.isDirectory && line.rawName == ".")
             return;

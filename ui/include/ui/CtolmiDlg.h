@@ -133,7 +133,6 @@ private:
     std::unique_ptr<CInternetSession> m_pSession;
     std::unique_ptr<CFtpConnection> m_pConnection;
     std::unique_ptr<CFtpFileFind> m_pFinder;
-    QString m_strEntryName;
     bool m_bWorking = false;
     QIcon m_hIcon;
     QPushButton* m_btnDownload = nullptr;

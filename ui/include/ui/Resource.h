@@ -4,8 +4,6 @@
 enum ResourceId : int {
     IDC_STATIC = -1,
     IDOK = 1,
-    IDD_MAIN_DIALOG = 102,
-    IDI_MAIN = 128,
     IDC_SERVER = 1000,
     IDC_USER = 1001,
     IDC_PASSWORD = 1002,
