@@ -1,6 +1,6 @@
 #include "BenchCases.h"
 
-#include "support/ScriptedPrompter.h"
+#include "BenchPrompter.h"
 #include "support/TestCertificates.h"
 #include "ui/CtolmiDlg.h"
 #include "ui/Resource.h"
@@ -40,7 +40,7 @@ double Seconds(const QElapsedTimer& timer) {
 class Window {
 public:
     explicit Window(const TestServer& server) {
-        auto prompter = std::make_unique<ScriptedPrompter>();
+        auto prompter = std::make_unique<BenchPrompter>();
         m_prompter = prompter.get();
         dlg.SetPrompter(std::move(prompter));
         dlg.show();
@@ -74,7 +74,7 @@ public:
 
     QListWidget& Files() const { return *Find<QListWidget>(IDC_FILE_LIST); }
 
-    ScriptedPrompter& Prompter() { return *m_prompter; }
+    BenchPrompter& Prompter() { return *m_prompter; }
 
     CtolmiDlg dlg;
 
@@ -87,7 +87,7 @@ private:
         return control;
     }
 
-    ScriptedPrompter* m_prompter;
+    BenchPrompter* m_prompter;
 };
 
 QString Url(const TestServer& server, const QString& path = {}) {
