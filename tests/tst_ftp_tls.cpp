@@ -1,15 +1,16 @@
-// FTP over TLS at the FTP layer against the scripted server, which can refuse AUTH on chosen
-// connections, drop the line or offer weak TLS: a server that spoke TLS is never sent a login
-// in clear, and weak TLS, an intruder on a data port and a key log are refused.
+// FTP over TLS at the FTP layer: verified round trips on the real servers, and the scripted
+// server, which can refuse AUTH on chosen connections, drop the line or show other keys: no
+// login goes to a server not trusted, nor in clear once it spoke TLS; no key log is written.
 #include "ftp/CFtpConnection.h"
 #include "ftp/CInternetException.h"
 #include "ftp/CInternetSession.h"
 #include "listing/ServerAddress.h"
 #include "support/HostileServer.h"
 #include "support/TestCertificates.h"
+#include "support/TestServer.h"
 
 #include <QtTest>
-#include <future>
+#include <thread>
 
 namespace {
 
@@ -21,6 +22,11 @@ QByteArray KeyOf(const QString& server) {
     return ServerAddress::Parse(server, 21)->Key();
 }
 
+QByteArray Read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : "(none)";
+}
+
 } // namespace
 
 class FtpTlsTest : public QObject {
@@ -28,17 +34,12 @@ class FtpTlsTest : public QObject {
 
 private slots:
     void initTestCase();
-    void noClearLoginOnceTlsWasSpoken_data();
-    void noClearLoginOnceTlsWasSpoken();
-    void weakTlsIsRefused_data();
-    void weakTlsIsRefused();
-    void sessionKeysStayInTheProcess();
-    void activeDataOnlyFromTheServer();
+    void roundTrips_data();
+    void roundTrips();
+    void refused_data();
+    void refused();
     void certificateFactsAreTrue_data();
     void certificateFactsAreTrue();
-    void trustHoldsForEverySpelling_data();
-    void trustHoldsForEverySpelling();
-    void cancelEndsTheProbe();
 
 private:
     QTemporaryDir m_dir;
@@ -56,102 +57,163 @@ void FtpTlsTest::initTestCase() {
     QVERIFY2(m_certificates.Generate(error), qPrintable(error));
 }
 
-void FtpTlsTest::noClearLoginOnceTlsWasSpoken_data() {
-    QTest::addColumn<QString>("scenario");
-    QTest::addColumn<bool>("verifies");
-    QTest::addColumn<QString>("step");
-    QTest::newRow("MLSD refused, LIST") << "no_mlsd" << true << "list";
-    QTest::newRow("line dropped, next request") << "close_after_login" << true << "list";
-    QTest::newRow("upload cut, clean-up") << "close_on_stor" << true << "upload";
-    QTest::newRow("wrong password, retry") << "wrong_password_first" << true << "login";
-    QTest::newRow("reset after handshake, retry") << "reset_after_handshake" << true << "login";
-    QTest::newRow("certificate not trusted, retry") << "good" << false << "login";
+void FtpTlsTest::roundTrips_data() {
+    QTest::addColumn<ServerKind>("kind");
+    QTest::addColumn<TlsOffer>("tls");
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<int>("cutUploadsAt"); // 0: uploads arrive whole
+    const auto pyftpdlib = ServerKind::Pyftpdlib, proftpd = ServerKind::Proftpd;
+    QTest::newRow("pyftpdlib explicit") << pyftpdlib << TlsOffer::Explicit << "" << 0;
+    QTest::newRow("pyftpdlib required") << pyftpdlib << TlsOffer::Required << "ftpes://" << 0;
+    QTest::newRow("pyftpdlib implicit") << pyftpdlib << TlsOffer::Implicit << "ftps://" << 0;
+    QTest::newRow("proftpd explicit") << proftpd << TlsOffer::Explicit << "ftp://" << 0;
+    QTest::newRow("proftpd required") << proftpd << TlsOffer::Required << "" << 0;
+    QTest::newRow("upload cut short") << pyftpdlib << TlsOffer::Explicit << "" << 102400;
 }
 
-void FtpTlsTest::noClearLoginOnceTlsWasSpoken() {
-    QFETCH(QString, scenario);
-    QFETCH(bool, verifies);
-    QFETCH(QString, step);
-    // AUTH works on the first connection (and the certificate probe's), then is stripped.
-    const QString tlsConnections = verifies ? "1" : "2";
-    HostileServer server(scenario, "good",
-                         {"--tls", "--tls-connections", tlsConnections, "--tls-cert",
-                          verifies ? m_certificates.Signed() : m_certificates.SelfSigned(0)});
+// Upload and download byte for byte, every connection encrypted; a cut upload keeps the old file.
+void FtpTlsTest::roundTrips() {
+    TestServerOptions options;
+    QFETCH(int, cutUploadsAt);
+    QFETCH(ServerKind, kind);
+    QFETCH(TlsOffer, tls);
+    options.kind = kind;
+    options.tls = tls;
+    options.certificate = m_certificates.Signed();
+    options.cutUploadsAt = cutUploadsAt;
+    TestServer server(options);
     QString error;
     QVERIFY2(server.Start(error), qPrintable(error));
+    QByteArray content(1 << 20, Qt::Uninitialized);
+    QRandomGenerator(16).fillRange(reinterpret_cast<quint32*>(content.data()), content.size() / 4);
+    server.WriteFile("down.bin", content);
+    server.WriteFile("up.bin", "old");
+    QFile up(m_dir.filePath("up.bin"));
+    QVERIFY(up.open(QIODevice::WriteOnly) && up.write(content) == content.size());
+    up.close();
     TlsTrust trust;
     trust.SetAuthorityFile(m_certificates.Authority());
-    CInternetSession session({}, nullptr, &trust);
-    const auto connect = [&] { return session.GetFtpConnection(server.Address(), "u", "p"); };
-    if (step == "login") {
-        QVERIFY_THROWS_EXCEPTION(CInternetException, connect());
-        QVERIFY_THROWS_EXCEPTION(CInternetException, connect());
-    } else {
-        const auto connection = connect();
-        // The window shows its message meanwhile: a line may drop.
-        QTest::qWait(500);
-        std::vector<RemoteEntry> entries;
-        const QString file = m_dir.filePath("up.txt");
-        QFile(file).open(QIODevice::WriteOnly);
-        QVERIFY(!(step == "list" ? connection->ReadDirectory(entries)
-                                 : connection->PutFile(file, "up.txt")));
-    }
-    const QStringList commands = server.Commands();
-    QVERIFY2(commands.filter(QRegularExpression("^clear: (USER|PASS)")).isEmpty(),
-             qPrintable(commands.join('|')));
-    // Some later connection was tried and found without TLS.
-    QVERIFY(commands.count("clear: AUTH TLS") > (verifies ? 1 : 2));
-}
-
-void FtpTlsTest::weakTlsIsRefused_data() {
-    QTest::addColumn<QString>("version");
-    QTest::newRow("TLS 1.1") << "TLSv1_1";
-    // No certificate: a pinned key would go unchecked.
-    QTest::newRow("anonymous suite") << QString();
-}
-
-void FtpTlsTest::weakTlsIsRefused() {
-    QFETCH(QString, version);
-    const QStringList options =
-        version.isEmpty()
-            ? QStringList{"--tls"}
-            : QStringList{"--tls", "--tls-version", version, "--tls-cert", m_certificates.Signed()};
-    HostileServer server("good", "good", options);
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
-    TlsTrust trust;
-    trust.SetAuthorityFile(m_certificates.Authority());
-    if (version.isEmpty())
-        trust.Pin(KeyOf(server.Address()), "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=");
-    CInternetSession session({}, nullptr, &trust);
-    QVERIFY_THROWS_EXCEPTION(CInternetException,
-                             session.GetFtpConnection(server.Address(), "u", "p"));
-    QVERIFY(server.Commands().filter("USER").isEmpty());
-}
-
-void FtpTlsTest::sessionKeysStayInTheProcess() {
-    HostileServer server("good", "good", {"--tls", "--tls-cert", m_certificates.Signed()});
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
-    TlsTrust trust;
-    trust.SetAuthorityFile(m_certificates.Authority());
-    CInternetSession session({}, nullptr, &trust);
-    QVERIFY(session.GetFtpConnection(server.Address(), "u", "p"));
-    QVERIFY(server.Commands().contains("USER u"));
+    TransferMonitor monitor;
+    CInternetSession session({}, &monitor, &trust);
+    QFETCH(QString, scheme);
+    const auto connection = session.GetFtpConnection(scheme + server.Address(), "tolmi", "secret");
+    QVERIFY(monitor.TlsMinorVersion() >= 2);
+    QCOMPARE(bool(connection->PutFile(up.fileName(), "up.bin")), cutUploadsAt == 0);
+    QCOMPARE(Read(server.Root() + "/up.bin"), cutUploadsAt == 0 ? content : "old");
+    QFile::remove(m_dir.filePath("down.bin"));
+    QVERIFY(connection->GetFile("down.bin", m_dir.filePath("down.bin")));
+    QCOMPARE(Read(m_dir.filePath("down.bin")), content);
+    QCOMPARE(QDir(server.Root()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    QVERIFY(server.ResumedTlsDataConnections() + server.NewTlsDataConnections() >= 2);
     QVERIFY(!QFile::exists(m_dir.filePath("keys.log")));
 }
 
-void FtpTlsTest::activeDataOnlyFromTheServer() {
-    // The server's data connection comes second, after another host's on 127.0.0.2.
-    HostileServer server("data_from_elsewhere", "good");
+void FtpTlsTest::refused_data() {
+    for (const char* column : {"scenario", "address", "step"})
+        QTest::addColumn<QString>(column);
+    QTest::addColumn<QStringList>("options"); // the scripted server's
+    QTest::addColumn<bool>("pinned");         // the key of SelfSigned(0) trusted beforehand
+    QTest::addColumn<int>("attempts");        // logins before the step, whatever their outcome
+    QTest::addColumn<FtpReason>("reason");
+    QTest::addColumn<int>("users"); // USER commands received, all of them encrypted
+    // Address: %1 is the server's port. Step: "login cancelled" is cancelled after a second.
+    const QString self0 = m_certificates.SelfSigned(0), self1 = m_certificates.SelfSigned(1);
+    // AUTH works on the first connection, then is refused.
+    const QStringList once{"--tls", "--tls-cert", m_certificates.Signed(), "--tls-connections",
+                           "1"};
+    const auto row = [](const char* name, const char* scenario, const QStringList& options,
+                        bool pinned, int attempts, const char* step, FtpReason reason, int users,
+                        const char* address = "127.0.0.1:%1") {
+        QTest::newRow(name) << scenario << address << step << options << pinned << attempts
+                            << reason << users;
+    };
+    using R = FtpReason;
+    // A trusted key holds for every spelling of the address.
+    for (const char* address : {"127.000.000.001:%1", "127.1:%1"})
+        row(address, "good", {"--tls", "--tls-cert", self0}, true, 0, "login", R::Done, 1, address);
+    // The login meets a certificate that does not verify; the probe then finds a silent server.
+    row("cancel during the probe", "later_connections_silent", {"--tls", "--tls-cert", self0},
+        false, 0, "login cancelled", R::CertificateNotTrusted, 0);
+    row("not trusted", "good", {"--tls", "--tls-cert", self0}, false, 0, "login",
+        R::CertificateNotTrusted, 0);
+    // The login's connection and the certificate probe's speak TLS, later ones no longer.
+    row("not trusted, retry", "good", {"--tls", "--tls-cert", self0, "--tls-connections", "2"},
+        false, 1, "login", R::NotEncrypted, 0);
+    row("changed", "good", {"--tls", "--tls-cert", self1}, true, 0, "login", R::CertificateChanged,
+        0);
+    // No certificate: a pinned key would go unchecked.
+    row("anonymous suite", "good", {"--tls"}, true, 0, "login", R::BadReply, 0);
+    row("ftpes:// to a plain server", "good", {}, false, 0, "login", R::NotEncrypted, 0,
+        "ftpes://127.0.0.1:%1");
+    row("no TLS after a TLS login", "good", once, false, 1, "login", R::NotEncrypted, 1);
+    row("wrong password, retry", "wrong_password_first", once, false, 1, "login", R::NotEncrypted,
+        1);
+    row("reset after handshake, retry", "reset_after_handshake", once, false, 1, "login",
+        R::NotEncrypted, 0);
+    row("MLSD refused, LIST", "no_mlsd", once, false, 0, "list", R::NotEncrypted, 1);
+    row("line dropped, next request", "close_after_login", once, false, 0, "list", R::NotEncrypted,
+        1);
+    row("upload cut, clean-up", "close_on_stor", once, false, 0, "upload", R::CutOff, 1);
+    row("other key on a data connection", "good",
+        {"--tls", "--tls-cert", self0, "--tls-data-cert", self1}, true, 0, "list", R::CertificateChanged, 1);
+}
+
+void FtpTlsTest::refused() {
+    QFETCH(QString, scenario);
+    QFETCH(QStringList, options);
+    QFETCH(QString, address);
+    QFETCH(int, attempts);
+    QFETCH(QString, step);
+    HostileServer server(scenario, "good", options);
     QString error;
     QVERIFY2(server.Start(error), qPrintable(error));
-    CInternetSession session;
-    const auto connection = session.GetFtpConnection(server.Address(), "u", "p");
-    std::vector<RemoteEntry> entries;
-    QVERIFY(!connection->ReadDirectory(entries));
-    QVERIFY(entries.empty());
-    QVERIFY(!server.Commands().filter("EPRT").isEmpty());
+    TlsTrust trust;
+    trust.SetAuthorityFile(m_certificates.Authority());
+    QFile self0(m_certificates.SelfSigned(0));
+    QVERIFY(self0.open(QIODevice::ReadOnly));
+    QFETCH(bool, pinned);
+    if (pinned)
+        trust.Pin(KeyOf(server.Address()),
+                  ServerCertificate::FromPem(self0.readAll())->publicKeyPin);
+    TransferMonitor monitor;
+    const CInternetSession session({}, &monitor, &trust);
+    const QString port = server.Address().section(':', 1);
+    const auto connect = [&] { return session.GetFtpConnection(address.arg(port), "u", "p"); };
+    std::thread cancel;
+    if (step.endsWith("cancelled"))
+        cancel = std::thread([&monitor] {
+            QThread::msleep(1000);
+            monitor.Cancel();
+        });
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        try {
+            connect();
+        } catch (const CInternetException&) {
+        }
+    }
+    FtpResult result;
+    try {
+        const auto connection = connect();
+        // The window shows its message meanwhile: a line may drop.
+        QTest::qWait(step == "login" ? 0 : 500);
+        std::vector<RemoteEntry> entries;
+        if (step == "list")
+            result = connection->ReadDirectory(entries);
+        if (step == "upload")
+            result = connection->PutFile(self0.fileName(), "up.txt");
+    } catch (const CInternetException& failure) {
+        result = failure.m_result;
+    }
+    if (cancel.joinable())
+        cancel.join();
+    QVERIFY(elapsed.elapsed() < 10000);
+    QTEST(result.Reason(), "reason");
+    const QStringList commands = server.Commands();
+    QTEST(int(commands.filter(QRegularExpression("USER")).size()), "users");
+    QVERIFY2(commands.filter(QRegularExpression("^clear: (USER|PASS)")).isEmpty(),
+             qPrintable(commands.join('|')));
 }
 
 void FtpTlsTest::certificateFactsAreTrue_data() {
@@ -182,56 +244,6 @@ void FtpTlsTest::certificateFactsAreTrue() {
         QVERIFY2(!fields.contains(QRegularExpression("[\\x00-\\x1f]")), qPrintable(fields));
         QVERIFY(fields.contains("forged line") == certificate.endsWith("break.pem"));
     }
-}
-
-void FtpTlsTest::trustHoldsForEverySpelling_data() {
-    QTest::addColumn<QString>("first");
-    QTest::addColumn<QString>("second");
-    // Names resolve only in their usual form here: the addresses' forms stand for them.
-    QTest::newRow("octal") << "127.0.0.1"
-                           << "127.000.000.001";
-    QTest::newRow("short") << "127.000.000.001"
-                           << "127.1";
-}
-
-void FtpTlsTest::trustHoldsForEverySpelling() {
-    QFETCH(QString, first);
-    QFETCH(QString, second);
-    HostileServer server("good", "good", {"--tls", "--tls-cert", m_certificates.SelfSigned(0)});
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
-    const QString port = server.Address().section(':', 1);
-    TlsTrust trust;
-    CInternetSession session({}, nullptr, &trust);
-    try {
-        session.GetFtpConnection(first + ":" + port, "u", "p");
-        QFAIL("logged in");
-    } catch (const CInternetException& failure) {
-        QVERIFY(failure.m_certificate);
-        trust.Pin(failure.m_certificate->server, failure.m_certificate->publicKeyPin);
-    }
-    QVERIFY_THROWS_NO_EXCEPTION(session.GetFtpConnection(second + ":" + port, "u", "p"));
-}
-
-void FtpTlsTest::cancelEndsTheProbe() {
-    // The login meets a certificate that does not verify; the probe then finds a silent server.
-    HostileServer server("later_connections_silent", "good",
-                         {"--tls", "--tls-cert", m_certificates.SelfSigned(0), "--hang", "60"});
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
-    TransferMonitor monitor;
-    CInternetSession session({60000, 60000, 60000, 60000}, &monitor);
-    auto login = std::async(std::launch::async, [&] {
-        try {
-            return session.GetFtpConnection(server.Address(), "u", "p") != nullptr;
-        } catch (const CInternetException&) {
-            return false;
-        }
-    });
-    QTRY_VERIFY(server.Commands().contains("clear: AUTH TLS"));
-    monitor.Cancel();
-    QVERIFY(login.wait_for(std::chrono::seconds(10)) == std::future_status::ready);
-    QVERIFY(!login.get());
 }
 
 QTEST_GUILESS_MAIN(FtpTlsTest)
