@@ -12,7 +12,7 @@ HANG = 30  # seconds of silence: more than a test waits
 # "greeting", "TLS": the handshake), "@N" on connection N only, "@+" on later ones: a reply,
 # "hang", "close", "sleep:S", "go" (the normal reply follows). "data": how transfers fail.
 SCENARIOS = {
-    "good": {}, "well_behaved": {}, "no_mlsd": {"MLSD": ["500 No"]},
+    "good": {}, "no_mlsd": {"MLSD": ["500 No"]},
     "no_greeting": {"greeting": ["hang"]}, "no_user_reply": {"USER": ["hang"]},
     "all_5xx": {"*": ["500 No"]}, "close_mid_login": {"PASS": ["close"]},
     "garbage_replies": {"greeting": ["999 out of range"], "*": ["garbage line", "12"]},
@@ -22,6 +22,7 @@ SCENARIOS = {
     "no_final_reply": {"data": "no final reply"}, "late_425": {"data": "refuse active"},
     "late_425_no_mlsd": {"data": "refuse active", "MLSD": ["500 No"]},
     "pasv_elsewhere": {"EPSV": ["500 No"], "EPRT": ["500 No"]},  # and PASV names another host
+    # Most of the tests' one-second reply limit.
     "slow_passive": {"EPSV": ["500 No"], "EPRT": ["500 No"], "PASV": ["sleep:0.7", "go"]},
     "no_quit_reply": {"QUIT": ["hang"]}, "lying_size": {"SIZE": ["213 5"]},
     "close_after_login": {"PWD@0": ['257 "/"', "sleep:0.2", "close"]},
@@ -43,8 +44,6 @@ def listing_lines(kind):
         return [b"type=file; before", b"type=file; " + b"x" * (10 << 20), b"type=file; after"]
     if kind == "many":
         return [b"type=file; entry-%06d" % i for i in range(200000)]
-    if kind.startswith("file:"):
-        return open(kind[5:], "rb").read().splitlines()
     return [b"type=dir; docs", b"type=file;size=18; a.txt", b"type=file;size=18; b.txt"]
 
 
