@@ -46,13 +46,12 @@ struct Step {
         FtpResult result;
         try {
             const auto connection = session.GetFtpConnection(server, user, password);
-            const QString up = local.filePath("up"), got = local.filePath("got");
             if (!dir.isEmpty())
                 result = connection->SetCurrentDirectory(RemotePath().Child(dir.toUtf8()));
             if (result && step != "login")
                 result = step == "list"       ? connection->ReadDirectory(entries)
-                         : step == "download" ? connection->GetFile(name, got)
-                                              : connection->PutFile(up, name);
+                         : step == "download" ? connection->GetFile(name, local.filePath("got"))
+                                              : connection->PutFile(local.filePath("up"), name);
         } catch (const CInternetException& failure) {
             result = failure.m_result;
         }
@@ -67,7 +66,6 @@ struct Step {
     QByteArray Got() const { return Read(QFile::encodeName(local.filePath("got"))); }
 };
 
-// How many of `commands` match `pattern`.
 int Count(const QStringList& commands, const QString& pattern) {
     return int(commands.filter(QRegularExpression(pattern)).size());
 }
@@ -86,9 +84,8 @@ private slots:
 };
 
 void FtpTest::steps_data() {
-    // Server: "scenario [listing]" of the scripted server, or "py [option]": pyftpdlib. Fields:
-    // server|user|password[|remote name], %1 the server's address. Existing: a.txt there before.
-    // Count: of received commands matching the pattern, or of entries listed ("entries").
+    // Server: "scenario [listing]" (scripted) or "py [option]". Fields: server|user|password
+    // [|remote name]. Existing: a.txt before. Count: commands matching, or "entries" listed.
     for (const char* column : {"server", "step", "fields", "pattern"})
         QTest::addColumn<QString>(column);
     QTest::addColumn<FtpReason>("reason");
@@ -98,8 +95,7 @@ void FtpTest::steps_data() {
                         const char* pattern = "^$", int count = 0, const QByteArray& existing = {},
                         const QString& fields = "%1|tolmi|secret") {
         const QByteArray tag = fields.left(16).toUtf8().toPercentEncoding(" |:[");
-        QTest::addRow("%s %s%s %s", qPrintable(server), qPrintable(step),
-                      existing.isEmpty() ? "" : " over a.txt",
+        QTest::addRow("%s %s %s", qPrintable(server), qPrintable(step),
                       fields.endsWith("secret") ? "" : tag.data())
             << server << step << fields << pattern << reason << count << existing;
     };
@@ -121,7 +117,7 @@ void FtpTest::steps_data() {
     row("late_425_no_mlsd", "list", R::Done, "entries", 3);
     row("slow_passive", "list", R::Done, "entries", 3);
     row("no_quit_reply", "list", R::Done, "entries", 3);
-    // The data connection comes second, after another host's: only the server's is taken.
+    // Another host's data connection comes first: the listing is refused.
     row("data_from_elsewhere", "list", R::LocalFile, "entries", 0);
     for (const QString step : {"download", "upload"}) {
         // An upload's second data connection: the check of the stored size.
@@ -153,7 +149,7 @@ void FtpTest::steps_data() {
     row("py refuse-rename", "upload", R::Done, "^STOR a.txt", 1, old);
     row("py drop-folder", "upload", R::Done, "^STOR a.txt", 1);
     row("py cut", "upload", R::CutOff, "^STOR", 1);
-    row("py cut", "upload", R::CutOff, "^RNTO", 0, old);
+    row("py cut-replacing", "upload", R::CutOff, "^RNTO", 0, old);
     row("py slow", "upload cancelled", R::Cancelled, "^RNTO", 0, old);
     row("py slow", "download cancelled", R::Cancelled, "^RETR", 1, QByteArray(1 << 21, 'b'));
     row("py refuse-active", "download", R::Done, "^EPRT", 1, old);
@@ -182,7 +178,7 @@ void FtpTest::steps() {
     TestServerOptions o;
     o.refuseRename = option == "refuse-rename";
     o.dropFolder = option == "drop-folder";
-    o.cutUploadsAt = option == "cut" ? 102400 : 0;
+    o.cutUploadsAt = option.startsWith("cut") ? 102400 : 0;
     o.throttle = option == "slow" ? 204800 : 0;
     o.refuseActive = option == "refuse-active";
     o.anonymous = option == "anonymous";
