@@ -136,14 +136,20 @@ CURLcode SendCommands(CurlEasy& easy, const QByteArray& url,
     return easy.Perform();
 }
 
-// False only when the server reports another size for the file at `url` than `size`.
-bool HasSize(CurlEasy& easy, const QByteArray& url, qint64 size) {
+// The size the server gives for the file at `url`; -1 when it gives none.
+curl_off_t ServerSize(CurlEasy& easy, const QByteArray& url) {
     CURL* curl = easy.Begin(url);
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    curl_off_t stored = -1;
+    curl_off_t size = -1;
     if (easy.Perform() != CURLE_OK ||
-        curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &stored) != CURLE_OK)
-        stored = -1;
+        curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size) != CURLE_OK)
+        size = -1;
+    return size;
+}
+
+// False only when the server reports another size for the file at `url` than `size`.
+bool HasSize(CurlEasy& easy, const QByteArray& url, qint64 size) {
+    const curl_off_t stored = ServerSize(easy, url);
     return stored < 0 || stored == size;
 }
 
@@ -309,15 +315,24 @@ FtpResult CFtpConnection::GetFile(const QByteArray& remoteName, const QString& l
     if (!file.IsOpen())
         return FtpResult(FtpReason::LocalFile);
     int fd = file.Get();
-    CURL* curl = m_easy->Begin(FileUrl(remoteName));
+    const QByteArray url = FileUrl(remoteName);
+    const curl_off_t announced = ServerSize(*m_easy, url);
+    CURL* curl = m_easy->Begin(url);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToFile);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &fd);
-    // The size the server announces is not trusted: the transfer ends when the server says so.
+    // The transfer ends when the server says so, not at the size it announced: a file may
+    // hold more than SIZE says.
     curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     FtpResult result = m_easy->Outcome(m_easy->Perform([fd] {
         if (::ftruncate(fd, 0) == 0)
             ::lseek(fd, 0, SEEK_SET);
     }));
+    // Yet a server may end the data early and still report success: fewer bytes than it
+    // announced is a cut-off download.
+    curl_off_t received = 0;
+    curl_easy_getinfo(curl, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    if (result && received < announced)
+        result = FtpResult(FtpReason::CutOff);
     if (!file.Close() && result)
         result = FtpResult(FtpReason::LocalFile);
     if (!result)

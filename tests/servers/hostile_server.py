@@ -24,7 +24,7 @@ SCENARIOS = {
     "pasv_elsewhere": {"EPSV": ["500 No"], "EPRT": ["500 No"]},  # and PASV names another host
     # Most of the tests' one-second reply limit.
     "slow_passive": {"EPSV": ["500 No"], "EPRT": ["500 No"], "PASV": ["sleep:0.7", "go"]},
-    "no_quit_reply": {"QUIT": ["hang"]}, "lying_size": {"SIZE": ["213 5"]},
+    "no_quit_reply": {"QUIT": ["hang"]}, "lying_size": {"SIZE": ["213 5"]}, "short_data": {"data": "short"},
     "close_after_login": {"PWD@0": ['257 "/"', "sleep:0.2", "close"]},
     "close_on_stor": {"STOR@0": ["close"]}, "reset_after_handshake": {"TLS": ["close"]},
     "wrong_password_first": {"PASS@0": ["530 Login incorrect"]},
@@ -44,6 +44,8 @@ def listing_lines(kind):
         return [b"type=file; before", b"type=file; " + b"x" * (10 << 20), b"type=file; after"]
     if kind == "many":
         return [b"type=file; entry-%06d" % i for i in range(200000)]
+    if kind == "unread":  # LIST gives this line in a form no parser reads; NLST names it
+        return [b"type=file; a.txt", b"type=odd; odd name"]
     return [b"type=dir; docs", b"type=file;size=18; a.txt", b"type=file;size=18; b.txt"]
 
 
@@ -129,9 +131,11 @@ class Session:
 
     def listing(self, command):
         lines = listing_lines(self.args.listing)
-        if command == b"LIST":
-            lines = [(b"d" if b"dir" in line.split(b";")[0] else b"-") + b"rw-r--r-- 1 u g 18 Dec 06 18:10 "
-                     + line.partition(b"; ")[2] for line in lines]
+        if command == b"NLST":
+            lines = [line.partition(b"; ")[2] for line in lines]
+        elif command == b"LIST":
+            lines = [(b"~~ " if b"odd" in line else (b"d" if b"dir" in line.split(b";")[0] else b"-")
+                      + b"rw-r--r-- 1 u g 18 Dec 06 18:10 ") + line.partition(b"; ")[2] for line in lines]
         self.transfer(b"".join(line + b"\r\n" for line in lines))
 
     def run(self):
@@ -156,10 +160,10 @@ class Session:
             self.passive, self.active = socket.create_server(("127.0.0.1", 0)), None
             port = self.passive.getsockname()[1]
             self.send("227 (127,0,0,2,%d,%d)" % divmod(port, 256) if command == b"PASV" else f"229 (|||{port}|)")
-        elif command in (b"MLSD", b"LIST"):
+        elif command in (b"MLSD", b"LIST", b"NLST"):
             self.listing(command)
         elif command in (b"RETR", b"STOR"):
-            self.transfer(CONTENT if command == b"RETR" else None)
+            self.transfer((CONTENT[:9] if self.data == "short" else CONTENT) if command == b"RETR" else None)
         elif command == b"SIZE":
             self.send("213 %d" % self.size)
         else:
