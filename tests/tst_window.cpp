@@ -433,8 +433,8 @@ void WindowTest::aSessionOnTheServer() {
     QStringList names = inOrder;
     names.sort();
     const bool dots = server.Kind() == ServerKind::Proftpd;
-    QCOMPARE(names, QStringList({"[..]", "[.]", "[docs]", "[empty]", "[x].txt", "[目录]",
-                                 "a.txt", "with space.txt", "中文.txt"})
+    QCOMPARE(names, QStringList({"[..]", "[.]", "[docs]", "[empty]", "[x].txt", "[目录]", "a.txt",
+                                 "with space.txt", "中文.txt"})
                         .mid(dots ? 0 : 2));
     inOrder.removeAll("[.]");
     const auto isDirectory = [](const QString& line) {
@@ -635,11 +635,10 @@ void WindowTest::certificateQuestion() {
     QVERIFY2(server->Start(error), qPrintable(error));
     window.modals.texts.clear();
     window.Click(IDOK);
-    QCOMPARE(
-        window.modals.texts,
-        QStringList({"服务器 " + address + " 的证书与本次运行中早先信任的证书不同，连接已中止！",
-                     "无法连接！"}));
+    const QString changed = "服务器 %1 的证书与本次运行中早先信任的证书不同，连接已中止！";
+    QCOMPARE(window.modals.texts, QStringList({changed.arg(address), "无法连接！"}));
 }
+
 void WindowTest::startUpWritesNoSettings() {
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));

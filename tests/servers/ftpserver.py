@@ -46,7 +46,6 @@ def main():
     parser.add_argument("--tls-cert", help="offer AUTH TLS with this PEM (certificate and key)")
     parser.add_argument("--tls-required", action="store_true", help="refuse logins in clear")
     parser.add_argument("--implicit-tls", action="store_true", help="TLS from the first byte")
-    parser.add_argument("--tls13-only", action="store_true", help="refuse TLS 1.2 and older")
     parser.add_argument("--cut-uploads", type=int, default=0,
                         help="end every upload after this many bytes, reporting success")
     args = parser.parse_args()
@@ -98,8 +97,6 @@ def main():
         Handler.ssl_context.use_certificate_chain_file(args.tls_cert)
         Handler.ssl_context.use_privatekey_file(args.tls_cert)
         Handler.ssl_context.set_session_id(b"tolmi-test")
-        if args.tls13_only:
-            Handler.ssl_context.set_min_proto_version(SSL.TLS1_3_VERSION)
         Handler.tls_control_required = args.tls_required or args.implicit_tls
         Handler.tls_data_required = args.tls_required or args.implicit_tls
         Handler.dtp_handler = DataHandler

@@ -157,8 +157,7 @@ bool TestServer::StartPyftpdlib(QString& error) {
           {o.dropFolder, "--drop-folder"},
           {o.chineseDates, "--chinese-dates"},
           {o.tls == TlsOffer::Required, "--tls-required"},
-          {o.tls == TlsOffer::Implicit, "--implicit-tls"},
-          {o.tls13Only, "--tls13-only"}}) {
+          {o.tls == TlsOffer::Implicit, "--implicit-tls"}}) {
         if (on)
             arguments << flag;
     }

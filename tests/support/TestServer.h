@@ -27,10 +27,9 @@ struct TestServerOptions {
     int throttle = 0;          // bytes per second on data connections (pyftpdlib only)
     bool chineseDates = false; // LIST dates as under a Chinese locale (pyftpdlib only)
     TlsOffer tls = TlsOffer::None;
-    QString certificate{};  // PEM with the certificate and its key, for TLS
-    quint16 port = 0;       // 0: any free port
-    bool tls13Only = false; // TLS 1.2 and older refused (pyftpdlib only)
-    int cutUploadsAt = 0;   // uploads end here, acknowledged as complete (pyftpdlib only)
+    QString certificate{}; // PEM with the certificate and its key, for TLS
+    quint16 port = 0;      // 0: any free port
+    int cutUploadsAt = 0;  // uploads end here, acknowledged as complete (pyftpdlib only)
 };
 
 // A real FTP server on 127.0.0.1 at a free port, serving a fresh temporary login directory,
