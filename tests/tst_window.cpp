@@ -94,6 +94,18 @@ struct Window {
     CtolmiDlg dlg;
 };
 
+// Starts `server` with a.txt and the directory docs, and lists it in the window.
+bool ConnectTo(TestServer& server, Window& window) {
+    QString error;
+    if (!server.Start(error))
+        qWarning("%s", qPrintable(error));
+    server.WriteFile("a.txt", "a");
+    server.MakeDirectory("docs");
+    window.LogIn(server);
+    window.Click(IDOK);
+    return error.isEmpty();
+}
+
 // Counts the paint events a widget gets.
 struct PaintCounter : QObject {
     explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
@@ -382,13 +394,8 @@ void WindowTest::eachResultHasItsMessage() {
     QFETCH(QString, password);
     QFETCH(QString, before);
     TestServer server;
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
-    server.WriteFile("a.txt", "a");
-    server.MakeDirectory("docs");
     Window window;
-    window.LogIn(server);
-    window.Click(IDOK);
+    QVERIFY(ConnectTo(server, window));
     window.modals.texts.clear();
     window(IDC_PASSWORD)->setProperty("text", password);
     if (before == "gone")
@@ -470,12 +477,8 @@ void WindowTest::aSessionOnTheServer() {
 
 void WindowTest::selectionLocksTheLogin() {
     TestServer server;
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
-    server.WriteFile("a.txt", "a");
     Window window;
-    window.LogIn(server);
-    window.Click(IDOK);
+    QVERIFY(ConnectTo(server, window));
     QCOMPARE(window.Enabled(), "fields connect");
     // The arrow keys select as the mouse does.
     window(IDC_FILE_LIST)->setFocus();
@@ -507,12 +510,8 @@ void WindowTest::enterAfterDownloadStaysInTheWindow_data() {
 void WindowTest::enterAfterDownloadStaysInTheWindow() {
     QFETCH(bool, save);
     TestServer server;
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
-    server.WriteFile("a.txt", "a");
     Window window;
-    window.LogIn(server);
-    window.Click(IDOK);
+    QVERIFY(ConnectTo(server, window));
     window.ClickLine("a.txt");
     window.modals.fileName = save ? m_local.filePath(QTest::currentDataTag()) : QString();
     window.Click(IDC_DOWNLOAD);
