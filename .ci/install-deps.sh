@@ -9,6 +9,8 @@ packages=(
     fonts-wqy-microhei
     python3 python3-pyftpdlib python3-openssl openssl
     curl lftp
+    # the SSH server of the SFTP tests; they start their own, never the system's
+    openssh-server
     # the Debian package and its checks, desktop metadata validators, a real X11 session
     dpkg-dev lintian desktop-file-utils appstream xvfb x11-utils openbox wmctrl
     # the fuzzer build

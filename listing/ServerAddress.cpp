@@ -51,6 +51,8 @@ bool TakeScheme(QByteArray& bytes, ServerAddress& address) {
         address.tls = TlsMode::Required;
     else if (scheme == "ftps")
         address.tls = TlsMode::Implicit;
+    else if (scheme == "sftp")
+        address.isSftp = true;
     else if (scheme != "ftp")
         return false;
     bytes = bytes.mid(end + 3);
@@ -68,7 +70,9 @@ std::optional<ServerAddress> ServerAddress::Parse(const QString& text, quint16 d
     ServerAddress address;
     if (!TakeScheme(bytes, address))
         return std::nullopt;
-    address.port = address.tls == TlsMode::Implicit ? kImplicitTlsPort : defaultPort;
+    address.port = address.tls == TlsMode::Implicit ? kImplicitTlsPort
+                   : address.isSftp                 ? kSftpPort
+                                                    : defaultPort;
 
     if (bytes.startsWith('[')) {
         const qsizetype close = bytes.indexOf(']');
@@ -119,6 +123,8 @@ QByteArray ServerAddress::Key() const {
 QByteArray ServerAddress::BaseUrl() const {
     // The host as typed: a trailing dot, for one, changes how the resolver looks the name up.
     const QByteArray where = isIpv6 ? "[" + host + "]" : host.toLower();
-    return (tls == TlsMode::Implicit ? "ftps://" : "ftp://") + where + ":" +
-           QByteArray::number(port) + "/";
+    const QByteArray hostAndPort = where + ":" + QByteArray::number(port);
+    if (isSftp)
+        return "sftp://" + hostAndPort + "/~/";
+    return (tls == TlsMode::Implicit ? "ftps://" : "ftp://") + hostAndPort + "/";
 }
