@@ -52,6 +52,11 @@ size_t ReadFromFile(char* buffer, size_t size, size_t count, void* userdata) {
     }
 }
 
+// Ends a request at its first byte of data.
+size_t StopAtFirstByte(char*, size_t, size_t, void*) {
+    return 0;
+}
+
 struct ListingSink {
     ListingParser* parser;
     TransferMonitor* monitor;
@@ -227,7 +232,8 @@ FtpResult Closed() {
 
 CFtpConnection::CFtpConnection(std::unique_ptr<CurlEasy> easy, MlsdSupport* mlsd, QByteArray server)
     : m_easy(std::move(easy)), m_mlsd(mlsd), m_server(std::move(server)),
-      m_mlsdRefused(m_mlsd && m_mlsd->IsRefused(m_server)) {}
+      // SFTP lists directories only as `ls -l` lines.
+      m_mlsdRefused(m_easy->IsSftp() || (m_mlsd && m_mlsd->IsRefused(m_server))) {}
 
 CFtpConnection::~CFtpConnection() = default;
 
@@ -242,14 +248,40 @@ QByteArray CFtpConnection::FileUrl(const QByteArray& name) const {
     return DirectoryUrl(m_currentDirectory) + Escape(name);
 }
 
+QByteArray CFtpConnection::QuotedSftpPath(const QByteArray& name) const {
+    // Relative to the login directory, as the server resolves it; quoted for libcurl.
+    QByteArray path;
+    for (const QByteArray& segment : m_currentDirectory.Segments())
+        path += segment + '/';
+    path += name;
+    return '"' + path.replace('\\', "\\\\").replace('"', "\\\"") + '"';
+}
+
+std::vector<QByteArray> CFtpConnection::RenameCommands(const QByteArray& from,
+                                                       const QByteArray& to) const {
+    if (!m_easy->IsSftp())
+        return {"RNFR " + from, "RNTO " + to};
+    // OpenSSH renames nothing onto an existing file: the old one goes first ("*": if there is one).
+    return {"*rm " + QuotedSftpPath(to),
+            "rename " + QuotedSftpPath(from) + ' ' + QuotedSftpPath(to)};
+}
+
 FtpResult CFtpConnection::SetCurrentDirectory(const RemotePath& path) {
     if (!m_easy)
         return Closed();
     if (!IsUsablePath(path))
         return Unusable();
     CURL* curl = m_easy->Begin(DirectoryUrl(path));
-    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    FtpResult result = m_easy->Outcome(m_easy->Perform());
+    // SFTP has no change of directory, and libcurl opens no directory for a request without a
+    // body: the directory's listing is opened instead, and left at its first byte.
+    if (m_easy->IsSftp())
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, StopAtFirstByte);
+    else
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    CURLcode code = m_easy->Perform();
+    if (m_easy->IsSftp() && code == CURLE_WRITE_ERROR)
+        code = CURLE_OK;
+    FtpResult result = m_easy->Outcome(code);
     if (result)
         m_currentDirectory = path;
     return result;
@@ -257,7 +289,8 @@ FtpResult CFtpConnection::SetCurrentDirectory(const RemotePath& path) {
 
 void CFtpConnection::Remove(const QByteArray& name) {
     // The leading "*" lets the request succeed whatever the server answers.
-    (void)SendCommands(*m_easy, DirectoryUrl(m_currentDirectory), {"*DELE " + name}, true);
+    const QByteArray command = m_easy->IsSftp() ? "*rm " + QuotedSftpPath(name) : "*DELE " + name;
+    (void)SendCommands(*m_easy, DirectoryUrl(m_currentDirectory), {command}, true);
 }
 
 FtpResult CFtpConnection::PutFile(const QString& localPath, const QByteArray& remoteName) {
@@ -289,7 +322,7 @@ FtpResult CFtpConnection::PutFile(const QString& localPath, const QByteArray& re
     bool renameRefused = false;
     if (result) {
         const CURLcode renamed = SendCommands(*m_easy, DirectoryUrl(m_currentDirectory),
-                                              {"RNFR " + temporary, "RNTO " + remoteName});
+                                              RenameCommands(temporary, remoteName));
         result = m_easy->Outcome(renamed);
         if (result)
             return result;

@@ -24,6 +24,10 @@ std::string Describe(const FtpResult& result) {
         return "the server's certificate is not trusted";
     case FtpReason::CertificateChanged:
         return "the server's certificate differs from the one trusted earlier";
+    case FtpReason::HostKeyUnknown:
+        return "the server's SSH key is not known";
+    case FtpReason::HostKeyChanged:
+        return "the server's SSH key differs from the one known or trusted";
     case FtpReason::Cancelled:
         return "cancelled";
     case FtpReason::LocalFile:
@@ -37,6 +41,7 @@ std::string Describe(const FtpResult& result) {
 } // namespace
 
 CInternetException::CInternetException(FtpResult result,
-                                       std::optional<ServerCertificate> certificate)
+                                       std::optional<ServerCertificate> certificate,
+                                       std::optional<ServerHostKey> hostKey)
     : std::runtime_error(Describe(result)), m_result(std::move(result)),
-      m_certificate(std::move(certificate)) {}
+      m_certificate(std::move(certificate)), m_hostKey(std::move(hostKey)) {}

@@ -35,8 +35,10 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const QString
         throw CInternetException(std::move(result), std::move(certificate));
     }
     if (!result)
-        throw CInternetException(std::move(result));
-    if (m_monitor)
+        throw CInternetException(std::move(result), std::nullopt, easy->UnknownHostKey());
+    if (m_monitor && address->isSftp)
+        m_monitor->SetSsh();
+    else if (m_monitor)
         m_monitor->SetTlsVersion(easy->TlsVersion());
     return std::make_unique<CFtpConnection>(std::move(easy), m_mlsd, address->Key());
 }

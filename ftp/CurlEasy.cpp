@@ -1,12 +1,14 @@
 #include "CurlEasy.h"
 #include "ftp/TransferBuffer.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <arpa/inet.h>
 #include <cstring>
 #include <future>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -66,6 +68,38 @@ struct CurlGlobal {
     ~CurlGlobal() { curl_global_cleanup(); }
 };
 
+bool IsSftpRefusal(CURLcode code) {
+    switch (code) {
+    case CURLE_LOGIN_DENIED:
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_REMOTE_DISK_FULL:
+    case CURLE_REMOTE_FILE_EXISTS:
+    case CURLE_QUOTE_ERROR:
+    case CURLE_UPLOAD_FAILED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// There is no anonymous SSH: as for ssh, no login name means the local user's.
+QByteArray LocalUserName() {
+    const passwd* user = ::getpwuid(::geteuid());
+    return user ? QByteArray(user->pw_name) : QByteArray();
+}
+
+// The key files ssh offers by default that exist, read from $HOME as libcurl does.
+std::vector<QByteArray> DefaultKeyFiles() {
+    std::vector<QByteArray> files;
+    for (const char* name : {"id_rsa", "id_ecdsa", "id_ed25519", "id_dsa"}) {
+        const QString path = QDir::homePath() + "/.ssh/" + name;
+        if (QFile::exists(path))
+            files.push_back(QFile::encodeName(path));
+    }
+    return files;
+}
+
 int CloseSocket(void* control, curl_socket_t socket) {
     static_cast<CurlEasy::ControlSocket*>(control)->Close(socket);
     return 0;
@@ -108,6 +142,12 @@ CurlEasy::CurlEasy(ServerAddress address, QByteArray user, QByteArray password,
                     !m_pin.isEmpty();
     // libcurl 7.88 hangs on active data connections with TLS.
     m_passive = m_tlsRequired;
+    if (m_address.isSftp) {
+        m_hostKeys =
+            std::make_unique<HostKeyCheck>(m_address.Key(), trust.HostKeyFor(m_address.Key()));
+        if (m_user.isEmpty())
+            m_user = LocalUserName();
+    }
 }
 
 CurlEasy::~CurlEasy() {
@@ -133,9 +173,11 @@ CURL* CurlEasy::Begin(const QByteArray& url) {
     curl_easy_reset(m_curl);
     m_dataWatch = nullptr;
     curl_easy_setopt(m_curl, CURLOPT_URL, url.constData());
-    // Only FTP: a server text must never make curl speak another protocol with the password.
-    curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
-    curl_easy_setopt(m_curl, CURLOPT_REDIR_PROTOCOLS_STR, "ftp,ftps");
+    // Only what the server text names: it must never make curl speak another protocol with the
+    // password.
+    const char* protocols = m_address.isSftp ? "sftp" : "ftp,ftps";
+    curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(m_curl, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
     curl_easy_setopt(m_curl, CURLOPT_ERRORBUFFER, m_error);
     // Data no request asked for (the size lines of a SIZE, a listing read through the debug
     // hook) is dropped, not written to the standard output.
@@ -171,8 +213,12 @@ CURL* CurlEasy::Begin(const QByteArray& url) {
     curl_easy_setopt(m_curl, CURLOPT_FTP_SKIP_PASV_IP, 1L);
     curl_easy_setopt(m_curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
     curl_easy_setopt(m_curl, CURLOPT_UPLOAD_BUFFERSIZE, kTransferBufferBytes);
-    ApplyDataConnectionMode();
-    ApplyTls();
+    if (m_address.isSftp) {
+        ApplySsh();
+    } else {
+        ApplyDataConnectionMode();
+        ApplyTls();
+    }
     if (m_monitor) {
         curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, ReportProgress);
@@ -206,6 +252,20 @@ void CurlEasy::ApplyTls() {
         curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYHOST, 0L);
         curl_easy_setopt(m_curl, CURLOPT_PINNEDPUBLICKEY, m_pin.constData());
     }
+}
+
+void CurlEasy::ApplySsh() {
+    const long methods = !m_password.isEmpty() ? CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD
+                         : m_keyFile.isEmpty() ? CURLSSH_AUTH_AGENT
+                                               : CURLSSH_AUTH_PUBLICKEY;
+    curl_easy_setopt(m_curl, CURLOPT_SSH_AUTH_TYPES, methods);
+    if (!m_keyFile.isEmpty())
+        curl_easy_setopt(m_curl, CURLOPT_SSH_PRIVATE_KEYFILE, m_keyFile.constData());
+    m_hostKeys->Apply(m_curl);
+}
+
+std::optional<ServerHostKey> CurlEasy::UnknownHostKey() const {
+    return m_hostKeys ? m_hostKeys->UnknownKey() : std::nullopt;
 }
 
 void CurlEasy::WatchData(DataWatch watch, void* context) {
@@ -268,6 +328,8 @@ bool CurlEasy::IsFromServer(curl_socket_t accepted) const {
 }
 
 CURLcode CurlEasy::Login() {
+    if (m_address.isSftp)
+        return LoginOverSsh();
     CURLcode code = CURLE_OK;
     for (;;) {
         // A request with no body sends only the login: the server's answer to it is the check.
@@ -282,6 +344,26 @@ CURLcode CurlEasy::Login() {
     }
     if (code == CURLE_OK && !m_tlsVersion.isEmpty())
         m_passive = true;
+    return code;
+}
+
+CURLcode CurlEasy::LoginOverSsh() {
+    // With a password, one login. Without: the agent, then each default key file, one login
+    // each, as libcurl offers one key file per connection.
+    std::vector<QByteArray> keys;
+    if (m_password.isEmpty())
+        keys = DefaultKeyFiles();
+    if (keys.empty() || !qEnvironmentVariableIsEmpty("SSH_AUTH_SOCK"))
+        keys.insert(keys.begin(), QByteArray());
+    CURLcode code = CURLE_OK;
+    for (const QByteArray& key : keys) {
+        m_keyFile = key;
+        Begin(m_baseUrl);
+        curl_easy_setopt(m_curl, CURLOPT_NOBODY, 1L);
+        code = Perform();
+        if (code != CURLE_LOGIN_DENIED)
+            break;
+    }
     return code;
 }
 
@@ -352,7 +434,7 @@ FtpResult CurlEasy::Outcome(CURLcode code) const {
     case CURLE_USE_SSL_FAILED:
         return result(FtpReason::NotEncrypted);
     case CURLE_PEER_FAILED_VERIFICATION:
-        return result(FtpReason::CertificateNotTrusted);
+        return result(m_hostKeys ? m_hostKeys->Refusal() : FtpReason::CertificateNotTrusted);
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
         return result(FtpReason::CertificateChanged);
     // The file callbacks end a transfer this way only when the local file fails.
@@ -364,9 +446,13 @@ FtpResult CurlEasy::Outcome(CURLcode code) const {
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
     case CURLE_GOT_NOTHING:
+    case CURLE_SSH:
         return result(FtpReason::CutOff);
     default:
         break;
     }
+    // An SFTP server answers with a status, not an FTP reply: libcurl's code says what it was.
+    if (m_address.isSftp)
+        return result(IsSftpRefusal(code) ? FtpReason::Refused : FtpReason::BadReply);
     return result(reply >= 400 ? FtpReason::Refused : FtpReason::BadReply);
 }

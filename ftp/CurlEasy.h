@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HostKeyCheck.h"
 #include "ftp/FtpResult.h"
 #include "ftp/FtpTimeouts.h"
 #include "ftp/TlsTrust.h"
@@ -9,11 +10,12 @@
 #include <QByteArray>
 #include <curl/curl.h>
 #include <functional>
+#include <memory>
 #include <mutex>
 
-// The libcurl handle of one FTP connection, private to the FTP layer. It keeps the logged-in
-// control connection between requests, and sets on every request the options they all share,
-// TLS among them.
+// The libcurl handle of one FTP or SFTP connection, private to the FTP layer. It keeps the
+// logged-in control connection between requests, and sets on every request the options they all
+// share, TLS or the SSH login and host-key check among them.
 class CurlEasy {
 public:
     // Starts libcurl for the whole program; call once on the main thread before any other
@@ -32,6 +34,9 @@ public:
     // False when libcurl could not make a handle: nothing else may be called then.
     [[nodiscard]] bool IsValid() const { return m_curl != nullptr; }
     const QByteArray& BaseUrl() const { return m_baseUrl; }
+    [[nodiscard]] bool IsSftp() const { return m_address.isSftp; }
+    // The SSH key that stopped the last login because no known-hosts file names it.
+    std::optional<ServerHostKey> UnknownHostKey() const;
 
     // The TLS version of the logged-in control connection ("TLSv1.2"); empty in clear text.
     const QByteArray& TlsVersion() const { return m_tlsVersion; }
@@ -45,7 +50,7 @@ public:
     void WatchData(DataWatch watch, void* context);
 
     // Logs in: a request with no body sends only the login, so the server's answer is the
-    // check.
+    // check. Over SSH an empty password means the agent, then each default key file.
     [[nodiscard]] CURLcode Login();
 
     // Runs the request. When the server cannot open or refuses an active data connection, the
@@ -85,6 +90,8 @@ private:
     void ApplyDataConnectionMode();
     long ConnectLimitMs(const QByteArray& url) const;
     void ApplyTls();
+    void ApplySsh();
+    [[nodiscard]] CURLcode LoginOverSsh();
     [[nodiscard]] CURLcode PerformOnce();
     [[nodiscard]] bool IsFromServer(curl_socket_t accepted) const;
     static int Trace(CURL*, curl_infotype type, char* text, size_t size, void* self);
@@ -114,5 +121,8 @@ private:
     DataWatch m_dataWatch = nullptr;
     void* m_dataWatchContext = nullptr;
     ControlSocket m_controlSocket;
+    // SSH only: the host-key check, and the key file the login offers (empty: the agent).
+    std::unique_ptr<HostKeyCheck> m_hostKeys;
+    QByteArray m_keyFile;
     char m_error[CURL_ERROR_SIZE] = {};
 };

@@ -31,3 +31,13 @@ QByteArray TlsTrust::PinFor(const QByteArray& server) const {
     const QMutexLocker lock(&m_mutex);
     return m_pins.value(server);
 }
+
+void TlsTrust::PinHostKey(const QByteArray& server, const QByteArray& sha256) {
+    const QMutexLocker lock(&m_mutex);
+    m_hostKeys.insert(server, sha256);
+}
+
+QByteArray TlsTrust::HostKeyFor(const QByteArray& server) const {
+    const QMutexLocker lock(&m_mutex);
+    return m_hostKeys.value(server);
+}

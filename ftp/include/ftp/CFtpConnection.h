@@ -12,7 +12,8 @@
 class CurlEasy;
 class MlsdSupport;
 
-// A logged-in FTP connection and its current directory. Transfers are binary and blocking.
+// A logged-in FTP or SFTP connection and its current directory. Transfers are binary and
+// blocking.
 class CFtpConnection {
 public:
     // `easy` has already logged in. `mlsd`, when given, is what the run knows of servers
@@ -44,6 +45,9 @@ public:
 private:
     QByteArray DirectoryUrl(const RemotePath& path) const;
     QByteArray FileUrl(const QByteArray& name) const;
+    // `name` in the current directory, as an SFTP command names it.
+    QByteArray QuotedSftpPath(const QByteArray& name) const;
+    std::vector<QByteArray> RenameCommands(const QByteArray& from, const QByteArray& to) const;
     // Deletes a file of the current directory where the server allows; no answer is needed.
     void Remove(const QByteArray& name);
 

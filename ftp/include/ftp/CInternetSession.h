@@ -10,7 +10,7 @@
 
 class CFtpConnection;
 
-// Opens logged-in FTP connections.
+// Opens logged-in FTP and SFTP connections.
 class CInternetSession {
 public:
     static constexpr quint16 kDefaultFtpPort = 21;
@@ -23,9 +23,10 @@ public:
                               TlsTrust* trust = nullptr, MlsdSupport* mlsd = nullptr);
 
     // Logs in to `server` (which may carry its own port and scheme), over TLS whenever the
-    // server offers it. An empty login name logs in as anonymous. Throws CInternetException
-    // when no logged-in connection can be had; text holding CR, LF or NUL is refused before
-    // anything is sent, and so is everything after a certificate that is not trusted.
+    // server offers it. An empty login name logs in as anonymous, over SFTP as the local user.
+    // Throws CInternetException when no logged-in connection can be had; text holding CR, LF
+    // or NUL is refused before anything is sent, and so is everything after a certificate or
+    // SSH key that is not trusted.
     std::unique_ptr<CFtpConnection> GetFtpConnection(const QString& server, const QString& user,
                                                      const QString& password,
                                                      quint16 port = kDefaultFtpPort) const;

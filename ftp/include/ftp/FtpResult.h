@@ -13,6 +13,8 @@ enum class FtpReason {
     NotEncrypted,          // the server no longer offers TLS
     CertificateNotTrusted, // the certificate did not verify
     CertificateChanged,    // not the key trusted earlier in the run
+    HostKeyUnknown,        // an SSH key that no known-hosts file names; nothing was sent
+    HostKeyChanged,        // not the SSH key known or trusted earlier; nothing was sent
     Cancelled,             // the user cancelled
     LocalFile,             // the local file could not be read or written
     UnusableText,          // a name or field that cannot be sent; nothing was sent

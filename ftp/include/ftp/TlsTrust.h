@@ -7,8 +7,8 @@
 #include <QString>
 
 // What this run has learnt about servers' TLS, kept in memory only: which servers (by
-// ServerKey) completed a TLS handshake, and whose certificate the user chose to trust. The
-// window's thread and the worker both use it.
+// ServerKey) completed a TLS handshake, and whose certificate or SSH key the user chose to
+// trust. The window's thread and the worker both use it.
 class TlsTrust {
 public:
     // A certificate authority trusted besides the system's store; empty: the store alone.
@@ -24,9 +24,15 @@ public:
     // Empty when the user trusted no certificate of this server.
     QByteArray PinFor(const QByteArray& server) const;
 
+    // `sha256` is the unpadded base64 SHA-256 of the SSH key the user trusted.
+    void PinHostKey(const QByteArray& server, const QByteArray& sha256);
+    // Empty when the user trusted no SSH key of this server.
+    QByteArray HostKeyFor(const QByteArray& server) const;
+
 private:
     mutable QMutex m_mutex;
     QString m_authorityFile;
     QSet<QByteArray> m_hadTls;
     QHash<QByteArray, QByteArray> m_pins;
+    QHash<QByteArray, QByteArray> m_hostKeys;
 };

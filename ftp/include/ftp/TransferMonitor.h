@@ -33,7 +33,9 @@ public:
     void SetTlsVersion(const QByteArray& version);
     static constexpr int kNotConnected = -2;
     static constexpr int kClearText = -1;
-    // N of "TLS 1.N", or one of the two above.
+    static constexpr int kSsh = -3;
+    void SetSsh() { m_tlsMinorVersion = kSsh; }
+    // N of "TLS 1.N", or one of the three above.
     int TlsMinorVersion() const { return m_tlsMinorVersion; }
 
     qint64 BytesDone() const { return m_done; }

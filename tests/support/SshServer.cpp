@@ -1,0 +1,65 @@
+#include "support/SshServer.h"
+
+#include "support/TestServer.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QThread>
+#include <unistd.h>
+
+namespace {
+
+// Removes the accounts of runs that ended without removing theirs (their process is gone), then
+// makes the host key, the account and its home.
+constexpr char kSetUp[] = R"(set -e; cd "$0"
+for u in $(grep -o '^tolmi-sftp-[0-9]*' /etc/passwd); do
+  [ -d /proc/${u#tolmi-sftp-} ] || userdel -f -r $u 2>/dev/null || true; done
+mkdir -p home /run/sshd; chmod 711 .; ssh-keygen -q -t ed25519 -N '' -f host_key
+useradd -M -d "$PWD/home" -s /bin/sh "$1"; chown "$1" home; echo "$1:secret" | chpasswd
+printf 'ListenAddress 127.0.0.1\nHostKey %s/host_key\nPidFile %s/pid\nUsePAM no\nStrictModes no
+LogLevel VERBOSE\nSubsystem sftp internal-sftp\nPort %s\n' "$PWD" "$PWD" "$2" >config)";
+
+} // namespace
+
+QByteArray Run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(30000) &&
+                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return ok ? process.readAllStandardOutput() + ' ' : QByteArray();
+}
+
+bool SshServer::Start(QString& error) {
+    m_port = FreeLoopbackPort();
+    const QString user = "tolmi-sftp-" + QString::number(::getpid());
+    if (Run("sh", {"-c", kSetUp, m_dir.path(), user, QString::number(m_port)}).isEmpty()) {
+        error = "no host key or account";
+        return false;
+    }
+    m_user = user;
+    m_process.start("/usr/sbin/sshd",
+                    {"-D", "-f", m_dir.filePath("config"), "-E", m_dir.filePath("log")});
+    for (int wait = 0; wait < 100 && !Log().contains("Server listening"); ++wait)
+        QThread::msleep(50);
+    error = Log();
+    return Log().contains("Server listening");
+}
+
+SshServer::~SshServer() {
+    StopProcess(m_process);
+    if (!m_user.isEmpty())
+        Run("userdel", {"-f", "-r", m_user});
+}
+
+QByteArray SshServer::Log() const {
+    QFile log(m_dir.filePath("log"));
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+}
+
+qint64 SshServer::SessionPid() const {
+    qint64 pid = 0;
+    for (auto it = QRegularExpression("User child is on pid (\\d+)").globalMatch(Log());
+         it.hasNext();)
+        pid = it.next().captured(1).toLongLong();
+    return pid;
+}
