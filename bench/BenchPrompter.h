@@ -10,7 +10,7 @@ public:
     void ShowMessage(QWidget*, const QString& text) override { messages << text; }
     QString ChooseFileToOpen(QWidget*) override { return Take(openAnswers); }
     QString ChooseFileToSave(QWidget*, const QString&) override { return Take(saveAnswers); }
-    bool AskToTrustCertificate(QWidget*, const QString&) override { return false; }
+    bool AskToTrust(QWidget*, const QString&) override { return false; }
 
     QStringList openAnswers;
     QStringList saveAnswers;

@@ -34,3 +34,8 @@ QString CertificateQuestion(const QString& server, const ServerCertificate& cert
              certificate.issuer, Date(certificate.validFrom), Date(certificate.validUntil),
              certificate.sha256Fingerprint);
 }
+
+QString HostKeyQuestion(const QString& server, const ServerHostKey& key) {
+    return QString::fromUtf8(Messages::kHostKeyQuestion)
+        .arg(server, QString::fromUtf8(key.type), QString::fromUtf8(key.Fingerprint()));
+}

@@ -26,7 +26,7 @@ FtpResult CtolmiDlg::OpenConnection() {
         m_monitor.Cancel();
     m_pSession =
         std::make_unique<CInternetSession>(m_ftpTimeouts, &m_monitor, &m_tlsTrust, &m_mlsdSupport);
-    // A certificate the user trusts gets one more login, pinned to it.
+    // A certificate or SSH key the user trusts gets one more login, pinned to it.
     for (int attempt = 0; attempt < 2; ++attempt) {
         // The worker gets copies of the fields: the window's members stay the window's.
         LoginOutcome outcome = RunInBackground<LoginOutcome>(
@@ -43,25 +43,34 @@ FtpResult CtolmiDlg::OpenConnection() {
         m_pConnection = std::move(outcome.connection);
         if (!outcome.failure)
             return FtpResult();
-        if (!TrustCertificateAfter(*outcome.failure))
+        if (!TrustServerAfter(*outcome.failure))
             return outcome.failure->m_result;
     }
     return FtpResult(FtpReason::CertificateNotTrusted);
 }
 
-bool CtolmiDlg::TrustCertificateAfter(const CInternetException& failure) {
+bool CtolmiDlg::TrustServerAfter(const CInternetException& failure) {
     const QString server = m_strServer.trimmed();
     const FtpReason reason = failure.m_result.Reason();
     if (reason == FtpReason::CertificateChanged)
         MessageBox(QString::fromUtf8(Messages::kCertificateChanged).arg(server));
-    if (reason != FtpReason::CertificateNotTrusted || !failure.m_certificate ||
-        m_monitor.IsCancelled())
+    if (reason == FtpReason::HostKeyChanged)
+        MessageBox(QString::fromUtf8(Messages::kHostKeyChanged).arg(server));
+    if (m_monitor.IsCancelled())
         return false;
-    const ServerCertificate& certificate = *failure.m_certificate;
-    if (!m_prompter->AskToTrustCertificate(this, CertificateQuestion(server, certificate)))
-        return false;
-    m_tlsTrust.Pin(certificate.server, certificate.publicKeyPin);
-    return true;
+    const auto& certificate = failure.m_certificate;
+    if (reason == FtpReason::CertificateNotTrusted && certificate &&
+        m_prompter->AskToTrust(this, CertificateQuestion(server, *certificate))) {
+        m_tlsTrust.Pin(certificate->server, certificate->publicKeyPin);
+        return true;
+    }
+    const auto& key = failure.m_hostKey;
+    if (reason == FtpReason::HostKeyUnknown && key &&
+        m_prompter->AskToTrust(this, HostKeyQuestion(server, *key))) {
+        m_tlsTrust.PinHostKey(key->server, key->sha256);
+        return true;
+    }
+    return false;
 }
 
 FtpResult CtolmiDlg::EnterDirectory(const RemotePath& directory) {

@@ -53,6 +53,7 @@ inline constexpr char kSpeed[] = "，速度 %1/s";
 inline constexpr char kTimeLeft[] = "，剩余约 %1 秒";
 inline constexpr char kEncrypted[] = "已加密（TLS 1.%1）";
 inline constexpr char kNotEncrypted[] = "未加密";
+inline constexpr char kEncryptedSsh[] = "已加密（SSH）";
 
 // A server certificate that did not verify: which server, why, and the certificate.
 inline constexpr char kCertificateQuestion[] =
@@ -68,5 +69,13 @@ inline constexpr char kCertificateOther[] = "证书未通过验证";
 inline constexpr char kTrustForThisRun[] = "仅本次运行信任";
 inline constexpr char kCertificateChanged[] =
     "服务器 %1 的证书与本次运行中早先信任的证书不同，连接已中止！";
+
+// An SSH server key that no known-hosts file names (server, key type, "SHA256:" fingerprint), and
+// one that differs from the key known or trusted.
+inline constexpr char kHostKeyQuestion[] = "服务器 %1 的 SSH 主机密钥不在已知主机列表中。\n\n"
+                                           "密钥类型：%2\n指纹：%3\n\n"
+                                           "是否仅在本次运行中信任此密钥？";
+inline constexpr char kHostKeyChanged[] =
+    "服务器 %1 的 SSH 主机密钥与已知或本次运行中早先信任的密钥不同，连接已中止！";
 
 } // namespace Messages

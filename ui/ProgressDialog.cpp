@@ -1,7 +1,7 @@
 #include "ui/ProgressDialog.h"
 
-#include "ftp/TransferMonitor.h"
 #include "Messages.h"
+#include "ftp/TransferMonitor.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -41,6 +41,8 @@ QString EncryptionText(int tlsMinorVersion) {
         return {};
     if (tlsMinorVersion == TransferMonitor::kClearText)
         return QString::fromUtf8(Messages::kNotEncrypted);
+    if (tlsMinorVersion == TransferMonitor::kSsh)
+        return QString::fromUtf8(Messages::kEncryptedSsh);
     return QString::fromUtf8(Messages::kEncrypted).arg(tlsMinorVersion);
 }
 

@@ -22,17 +22,17 @@ QString QtPrompter::ChooseFileToSave(QWidget* owner, const QString& suggestedNam
     return QFileDialog::getSaveFileName(owner, QCoreApplication::applicationName(), suggestedName);
 }
 
-bool QtPrompter::AskToTrustCertificate(QWidget* owner, const QString& question) {
+bool QtPrompter::AskToTrust(QWidget* owner, const QString& question) {
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), question,
                     QMessageBox::NoButton, owner);
     QPushButton* trust =
         box.addButton(QString::fromUtf8(Messages::kTrustForThisRun), QMessageBox::AcceptRole);
     QPushButton* cancel =
         box.addButton(QString::fromUtf8(Messages::kCancelButton), QMessageBox::RejectRole);
-    // Enter, Escape and the close box all keep the certificate untrusted.
+    // Enter, Escape and the close box all keep the certificate or key untrusted.
     box.setDefaultButton(cancel);
     box.setEscapeButton(cancel);
-    // The certificate's fields are the server's text: never read as markup.
+    // The certificate's fields and the key's type are the server's text: never read as markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();
     return box.clickedButton() == trust;

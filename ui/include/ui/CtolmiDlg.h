@@ -121,9 +121,10 @@ private:
                       const std::function<T()>& work) {
         return ::RunInBackground<T>(this, m_monitor, activity, subject, work);
     }
-    // After a failed login: warns of a changed certificate, or asks whether to trust one that
-    // did not verify. True when the login is to be tried again, pinned to it.
-    bool TrustCertificateAfter(const CInternetException& failure);
+    // After a failed login: warns of a changed certificate or SSH key, or asks whether to trust
+    // a certificate that did not verify or an unknown key. True when the login is to be tried
+    // again, pinned to it.
+    bool TrustServerAfter(const CInternetException& failure);
     // Makes `directory` current on the command's connection; the login directory already is.
     FtpResult EnterDirectory(const RemotePath& directory);
     // Logs in, enters the listed directory and runs `transfer` there.

@@ -15,6 +15,7 @@ public:
     virtual QString ChooseFileToOpen(QWidget* owner) = 0;
     // The chosen full path, `suggestedName` offered; empty when the user cancelled.
     virtual QString ChooseFileToSave(QWidget* owner, const QString& suggestedName) = 0;
-    // True when the user trusts the certificate `question` describes; cancel is the default.
-    virtual bool AskToTrustCertificate(QWidget* owner, const QString& question) = 0;
+    // True when the user trusts the certificate or SSH key `question` describes; cancel is the
+    // default.
+    virtual bool AskToTrust(QWidget* owner, const QString& question) = 0;
 };

@@ -8,5 +8,5 @@ public:
     void ShowMessage(QWidget* owner, const QString& text) override;
     QString ChooseFileToOpen(QWidget* owner) override;
     QString ChooseFileToSave(QWidget* owner, const QString& suggestedName) override;
-    bool AskToTrustCertificate(QWidget* owner, const QString& question) override;
+    bool AskToTrust(QWidget* owner, const QString& question) override;
 };
