@@ -1,5 +1,4 @@
-// The FTP layer over SFTP against OpenSSH's sshd: the host key decided before any authentication,
-// logins, files byte for byte, the upload's replace rules, cancel and a server gone silent.
+// The FTP layer over SFTP against OpenSSH's sshd, as root: host keys, logins, files, interruptions.
 #include "ftp/CFtpConnection.h"
 #include "ftp/CInternetException.h"
 #include "ftp/CInternetSession.h"
@@ -9,9 +8,9 @@
 #include <csignal>
 #include <future>
 
-namespace {
+using namespace std::chrono_literals;
 
-using Step = std::function<FtpResult(CFtpConnection&)>;
+namespace {
 
 QByteArray Read(const QString& path) {
     QFile file(path);
@@ -24,15 +23,17 @@ void Write(const QString& path, const QByteArray& content) {
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
 }
 
-QByteArray Random(qint64 mib) {
+QByteArray Fingerprint(const QString& publicKey) {
+    return Run("ssh-keygen", {"-lf", publicKey, "-E", "sha256"}).split(' ').value(1);
+}
+
+QByteArray Random(int mib) {
     QByteArray bytes(mib << 20, Qt::Uninitialized);
     QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), mib << 18);
     return bytes;
 }
 
-QByteArray Fingerprint(const QString& publicKey) {
-    return Run("ssh-keygen", {"-lf", publicKey, "-E", "sha256"}).split(' ').value(1);
-}
+const RemotePath kDirectory = RemotePath().Child("目录 一");
 
 } // namespace
 
@@ -41,10 +42,8 @@ class SftpTest : public QObject {
 
 private slots:
     void initTestCase();
-    void init() { Write(m_home.filePath(".ssh/known_hosts"), KeyLine(m_server->HostKey())); }
+    void init() { m_monitor.Reset(); }
     void cleanupTestCase() { m_server.reset(); }
-    void hostKeyIsDecidedBeforeLogin_data();
-    void hostKeyIsDecidedBeforeLogin();
     void logins_data();
     void logins();
     void listsAndEntersDirectories();
@@ -54,28 +53,25 @@ private slots:
     void failedDownloadLeavesNoFile();
 
 private:
-    std::unique_ptr<CFtpConnection> LogIn(TlsTrust* trust = nullptr) const {
-        // The connection keeps the trust: it outlives the session.
-        return CInternetSession({1000, 1000, 2000, 1000}, m_monitor.get(),
-                                trust ? trust : m_trust.get())
-            .GetFtpConnection(m_server->Address(), m_server->User(), "secret");
+    std::unique_ptr<CFtpConnection> LogIn(TlsTrust* trust) {
+        return CInternetSession({1000, 1000, 2000, 1000}, &m_monitor, trust)
+            .GetFtpConnection(m_server->Address(), m_server->User(), "pw");
     }
-    QString Served(const QString& name) const { return m_server->Home() + "/" + name; }
+    QString Served(const QString& name) const { return m_server->Home() + "/目录 一/" + name; }
     void Serve(const QString& name, const QByteArray& content) const {
         Write(Served(name), content);
         Run("chown", {"-R", m_server->User(), m_server->Home()});
     }
-    QByteArray KeyLine(const QString& publicKey) const {
-        return "[127.0.0.1]:" + m_server->Address().section(':', 2).toUtf8() + ' ' +
-               Read(publicKey).split(' ').mid(0, 2).join(' ') + '\n';
-    }
-    // Runs `step` on a worker and calls `interrupt` once bytes move.
-    FtpResult Interrupted(const Step& step, const std::function<void()>& interrupt) {
-        m_monitor->Reset();
-        const auto connection = LogIn();
-        auto result = std::async(std::launch::async, [&] { return step(*connection); });
-        while (!m_monitor->BytesDone() &&
-               result.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+    QByteArray Port() const { return m_server->Address().section(':', 2).toUtf8(); }
+    // Runs `step` in the directory on a worker; `interrupt` comes once a MiB has moved.
+    FtpResult Interrupted(const std::function<FtpResult(CFtpConnection&)>& step,
+                          const std::function<void()>& interrupt) {
+        const auto connection = LogIn(&m_trust);
+        auto result = std::async(std::launch::async, [&] {
+            return connection->SetCurrentDirectory(kDirectory) ? step(*connection) : FtpResult();
+        });
+        while (m_monitor.BytesDone() >> 20 == 0 &&
+               result.wait_for(5ms) != std::future_status::ready)
             ;
         interrupt();
         return result.get();
@@ -83,8 +79,8 @@ private:
 
     QTemporaryDir m_home; // the user's, with the key files
     std::unique_ptr<SshServer> m_server = std::make_unique<SshServer>();
-    std::unique_ptr<TransferMonitor> m_monitor = std::make_unique<TransferMonitor>();
-    std::unique_ptr<TlsTrust> m_trust = std::make_unique<TlsTrust>();
+    TransferMonitor m_monitor;
+    TlsTrust m_trust; // the server's key trusted
 };
 
 void SftpTest::initTestCase() {
@@ -95,39 +91,59 @@ void SftpTest::initTestCase() {
     const QString key = m_home.filePath(".ssh/id_ed25519");
     QDir(m_home.path()).mkdir(".ssh");
     QVERIFY(!Run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", key}).isEmpty());
-    Serve(".ssh/authorized_keys", Read(key + ".pub"));
+    Serve("../.ssh/authorized_keys", Read(key + ".pub"));
+    m_trust.PinHostKey("127.0.0.1:" + Port(), Fingerprint(m_server->HostKey()).mid(7));
 }
 
-void SftpTest::hostKeyIsDecidedBeforeLogin_data() {
+void SftpTest::logins_data() {
     QTest::addColumn<QString>("known");   // the key known_hosts has
     QTest::addColumn<QString>("trusted"); // the key trusted earlier in the run
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
     QTest::addColumn<FtpReason>("reason");
-    const QString server = m_server->HostKey(), other = m_home.filePath(".ssh/id_ed25519.pub");
-    QTest::newRow("in known_hosts") << server << "" << FtpReason::Done;
-    QTest::newRow("unknown, asked again") << ""
-                                          << "" << FtpReason::HostKeyUnknown;
-    QTest::newRow("another in known_hosts") << other << "" << FtpReason::HostKeyChanged;
-    QTest::newRow("trusted in the run") << "" << server << FtpReason::Done;
-    QTest::newRow("another trusted") << "" << other << FtpReason::HostKeyChanged;
+    QTest::addColumn<QString>("logged"); // empty: no authentication reached the server
+    const QString host = m_server->HostKey(), other = m_home.filePath(".ssh/id_ed25519.pub");
+    const QString u = m_server->User(), none, accepted = "Accepted password for " + u + ' ';
+    using R = FtpReason;
+    QTest::newRow("key in known_hosts") << host << none << u << "pw" << R::Done << accepted;
+    QTest::newRow("unknown key, asked again")
+        << none << none << u << "pw" << R::HostKeyUnknown << none;
+    QTest::newRow("another in known_hosts")
+        << other << none << u << "pw" << R::HostKeyChanged << none;
+    QTest::newRow("key trusted in the run") << none << host << u << "pw" << R::Done << accepted;
+    QTest::newRow("another trusted") << none << other << u << "pw" << R::HostKeyChanged << none;
+    QTest::newRow("wrong password")
+        << host << none << u << "no" << R::Refused << "Failed password for " + u;
+    QTest::newRow("key file, no password")
+        << host << none << u << "" << R::Done << "Accepted publickey for " + u;
+    QTest::newRow("no name: the local user")
+        << host << none << ""
+        << "pw" << R::Refused << "password for " + QString(Run("id", {"-un"}).trimmed()) + ' ';
 }
 
-void SftpTest::hostKeyIsDecidedBeforeLogin() {
+void SftpTest::logins() {
     QFETCH(QString, known);
     QFETCH(QString, trusted);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
     QFETCH(FtpReason, reason);
+    QFETCH(QString, logged);
     const QString knownHosts = m_home.filePath(".ssh/known_hosts");
-    Write(knownHosts, known.isEmpty() ? "" : KeyLine(known));
+    QFile::remove(knownHosts);
+    if (!known.isEmpty())
+        Write(knownHosts,
+              "[127.0.0.1]:" + Port() + ' ' + Read(known).split(' ').mid(0, 2).join(' '));
     Run("ssh-keygen", {"-H", "-f", knownHosts}); // hashed, as Debian's ssh writes it
     const QByteArray hosts = Read(knownHosts);
     TlsTrust trust;
     if (!trusted.isEmpty())
-        trust.PinHostKey("127.0.0.1:" + m_server->Address().section(':', 2).toUtf8(),
-                         Fingerprint(trusted).mid(7));
+        trust.PinHostKey("127.0.0.1:" + Port(), Fingerprint(trusted).mid(7));
     const qsizetype logStart = m_server->Log().size();
     // Cancelling the question trusts nothing: the next login stops the same way.
     for (int login = 0; login < 2; ++login) {
         try {
-            LogIn(&trust);
+            (void)CInternetSession({}, nullptr, &trust)
+                .GetFtpConnection(m_server->Address(), user, password);
             QCOMPARE(FtpReason::Done, reason);
         } catch (const CInternetException& failure) {
             QCOMPARE(failure.m_result.Reason(), reason);
@@ -139,98 +155,61 @@ void SftpTest::hostKeyIsDecidedBeforeLogin() {
         }
     }
     const QString log = m_server->Log().mid(logStart);
-    QCOMPARE(log.contains("Accepted password"), reason == FtpReason::Done);
-    QVERIFY(reason == FtpReason::Done ||
-            !log.contains(QRegularExpression("Accepted|Failed|Postp")));
+    QVERIFY(logged.isEmpty() ? !log.contains(QRegularExpression("Accepted|Failed|Postp"))
+                             : log.contains(logged));
     QCOMPARE(Read(knownHosts), hosts);
 }
 
-void SftpTest::logins_data() {
-    QTest::addColumn<bool>("named"); // else the local user's name
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("logged");
-    QTest::newRow("password") << true << "secret"
-                              << "Accepted password for %1 ";
-    QTest::newRow("wrong password") << true << "nope"
-                                    << "Failed password for %1 ";
-    QTest::newRow("key file, no password") << true << ""
-                                           << "Accepted publickey for %1 ";
-    QTest::newRow("no login name: the local user") << false << "secret"
-                                                   << "password for %1 ";
-}
-
-void SftpTest::logins() {
-    QFETCH(bool, named);
-    QFETCH(QString, password);
-    QFETCH(QString, logged);
-    const QString name = named ? m_server->User() : Run("id", {"-un"}).trimmed();
-    const qsizetype logStart = m_server->Log().size();
-    try {
-        (void)CInternetSession().GetFtpConnection(m_server->Address(), named ? name : "", password);
-        QVERIFY(logged.startsWith("Accepted"));
-    } catch (const CInternetException& failure) {
-        QCOMPARE(failure.m_result.Reason(), FtpReason::Refused);
-    }
-    const QByteArray log = m_server->Log().mid(logStart);
-    QVERIFY2(log.contains(logged.arg(name).toUtf8()), log.constData());
-}
-
 void SftpTest::listsAndEntersDirectories() {
-    Serve("list/中 文.txt", "x");
-    Serve("list/sub dir/a", "a");
-    QFile::link("中 文.txt", Served("list/link"));
-    const auto connection = LogIn();
+    Serve("中 文.txt", "x");
+    Serve("sub dir/a", "a");
+    QFile::link("中 文.txt", Served("link"));
+    const auto connection = LogIn(&m_trust);
     QVERIFY(!connection->SetCurrentDirectory(RemotePath().Child("missing")));
-    QVERIFY(!connection->SetCurrentDirectory(RemotePath().Child("list").Child("中 文.txt")));
-    QVERIFY(connection->SetCurrentDirectory(RemotePath().Child("list")));
+    QVERIFY(!connection->SetCurrentDirectory(kDirectory.Child("中 文.txt")));
+    QVERIFY(connection->SetCurrentDirectory(kDirectory));
     std::vector<RemoteEntry> entries;
     QVERIFY(connection->ReadDirectory(entries));
     QStringList seen;
     for (const RemoteEntry& entry : entries)
-        seen << QString::fromUtf8(entry.name) + (entry.kindKnown ? "" : "?") +
-                    (entry.isDirectory ? "/" : "");
+        seen << entry.name + (entry.kindKnown ? "" : "?") + (entry.isDirectory ? "/" : "");
     seen.sort();
     QCOMPARE(seen, QStringList({"../", "./", "link?", "sub dir/", "中 文.txt"}));
 }
 
 void SftpTest::uploadsReplaceOnlyWhenComplete_data() {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<qint64>("mib");
+    QTest::addColumn<int>("mib");
     QTest::addColumn<bool>("existing");
     QTest::addColumn<bool>("cancel");
-    QTest::newRow("1 MiB, new name") << "a b.bin" << qint64(1) << false << false;
-    QTest::newRow("100 MiB, replacing") << "文件 名.bin" << qint64(100) << true << false;
-    QTest::newRow("new name, cancelled") << "c.bin" << qint64(100) << false << true;
-    QTest::newRow("replacing, cancelled") << "d.bin" << qint64(100) << true << true;
+    QTest::newRow("1 MiB, new name") << "a b.bin" << 1 << false << false;
+    QTest::newRow("100 MiB, replacing") << "文件 名.bin" << 100 << true << false;
+    QTest::newRow("new name, cancelled") << "c.bin" << 100 << false << true;
+    QTest::newRow("replacing, cancelled") << "d.bin" << 100 << true << true;
 }
 
 void SftpTest::uploadsReplaceOnlyWhenComplete() {
     QFETCH(QString, name);
-    QFETCH(qint64, mib);
+    QFETCH(int, mib);
     QFETCH(bool, existing);
     QFETCH(bool, cancel);
-    const QString target = Served("目录 一/" + name), up = m_home.filePath("up");
-    Serve("目录 一/.keep", existing ? "old" : "");
-    if (existing) // the old file under a second name too: it is never written to
-        Run("ln", {"-f", Served("目录 一/.keep"), target});
+    Serve(".old", existing ? "old" : "");
+    if (existing) // under a second name too: the old file is never written to
+        Run("ln", {"-f", Served(".old"), Served(name)});
     const QByteArray content = Random(mib);
-    Write(up, content);
-    const Step put = [&](CFtpConnection& c) {
-        return c.SetCurrentDirectory(RemotePath().Child("目录 一")) ? c.PutFile(up, name.toUtf8())
-                                                                    : FtpResult();
-    };
-    const FtpResult result = Interrupted(put, [&] { cancel ? m_monitor->Cancel() : void(); });
+    Write(m_home.filePath("up"), content);
+    const FtpResult result = Interrupted(
+        [&](CFtpConnection& c) { return c.PutFile(m_home.filePath("up"), name.toUtf8()); },
+        [&] { cancel ? m_monitor.Cancel() : void(); });
     QCOMPARE(result.Reason(), cancel ? FtpReason::Cancelled : FtpReason::Done);
-    QCOMPARE(QDir(Served("目录 一")).entryList({name, ".tolmi*"}, QDir::Files | QDir::Hidden),
+    QCOMPARE(QDir(Served("")).entryList({name, ".tolmi*"}, QDir::Files | QDir::Hidden),
              cancel && !existing ? QStringList() : QStringList{name});
-    QCOMPARE(Read(Served("目录 一/.keep")), existing ? "old" : "");
-    QVERIFY(Read(target) == (!cancel ? content : QByteArray(existing ? "old" : "-")));
-    if (cancel)
-        return;
-    const auto connection = LogIn();
-    QVERIFY(connection->SetCurrentDirectory(RemotePath().Child("目录 一")));
-    QVERIFY(connection->GetFile(name.toUtf8(), m_home.filePath(name)));
-    QVERIFY(Read(m_home.filePath(name)) == content);
+    QCOMPARE(Read(Served(".old")), existing ? "old" : "");
+    QVERIFY(Read(Served(name)) == (!cancel ? content : QByteArray(existing ? "old" : "-")));
+    const QString down = m_home.filePath(name);
+    QVERIFY(cancel ||
+            Interrupted([&](CFtpConnection& c) { return c.GetFile(name.toUtf8(), down); }, [] {}));
+    QVERIFY(cancel || Read(down) == content);
 }
 
 void SftpTest::failedDownloadLeavesNoFile_data() {
@@ -241,20 +220,21 @@ void SftpTest::failedDownloadLeavesNoFile_data() {
 
 void SftpTest::failedDownloadLeavesNoFile() {
     QFETCH(bool, cancel);
+    const QString local = m_home.filePath("failed");
     Serve("big.bin", Random(100));
     qint64 session = 0;
-    const FtpResult result = Interrupted(
-        [&](CFtpConnection& c) { return c.GetFile("big.bin", m_home.filePath("failed")); },
-        [&] {
-            if (cancel)
-                m_monitor->Cancel();
-            else if ((session = m_server->SessionPid()) > 0)
-                ::kill(static_cast<pid_t>(session), SIGSTOP);
-        });
+    const FtpResult result =
+        Interrupted([&](CFtpConnection& c) { return c.GetFile("big.bin", local); },
+                    [&] {
+                        if (cancel)
+                            m_monitor.Cancel();
+                        else if ((session = m_server->SessionPid()) > 0)
+                            ::kill(static_cast<pid_t>(session), SIGSTOP);
+                    });
     if (session > 0)
         ::kill(static_cast<pid_t>(session), SIGCONT);
     QCOMPARE(result.Reason(), cancel ? FtpReason::Cancelled : FtpReason::TimedOut);
-    QVERIFY(!QFile::exists(m_home.filePath("failed")));
+    QVERIFY(!QFile::exists(local));
 }
 
 QTEST_GUILESS_MAIN(SftpTest)

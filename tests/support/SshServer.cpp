@@ -15,7 +15,7 @@ constexpr char kSetUp[] = R"(set -e; cd "$0"
 for u in $(grep -o '^tolmi-sftp-[0-9]*' /etc/passwd); do
   [ -d /proc/${u#tolmi-sftp-} ] || userdel -f -r $u 2>/dev/null || true; done
 mkdir -p home /run/sshd; chmod 711 .; ssh-keygen -q -t ed25519 -N '' -f host_key
-useradd -M -d "$PWD/home" -s /bin/sh "$1"; chown "$1" home; echo "$1:secret" | chpasswd
+useradd -M -d "$PWD/home" -s /bin/sh "$1"; chown "$1" home; echo "$1:pw" | chpasswd
 printf 'ListenAddress 127.0.0.1\nHostKey %s/host_key\nPidFile %s/pid\nUsePAM no\nStrictModes no
 LogLevel VERBOSE\nSubsystem sftp internal-sftp\nPort %s\n' "$PWD" "$PWD" "$2" >config)";
 

@@ -12,7 +12,6 @@ public:
 
     QString Address() const { return "sftp://127.0.0.1:" + QString::number(m_port); }
     QString User() const { return m_user; }
-    QString Password() const { return QStringLiteral("secret"); }
     QString Home() const { return m_dir.filePath("home"); }
     QString HostKey() const { return m_dir.filePath("host_key.pub"); }
     QByteArray Log() const;
