@@ -165,6 +165,7 @@ void SftpTest::listsAndEntersDirectories() {
     Serve("sub dir/a", "a");
     QFile::link("中 文.txt", Served("link"));
     const auto connection = LogIn(&m_trust);
+    QCOMPARE(m_monitor.TlsMinorVersion(), TransferMonitor::kSsh);
     QVERIFY(!connection->SetCurrentDirectory(RemotePath().Child("missing")));
     QVERIFY(!connection->SetCurrentDirectory(kDirectory.Child("中 文.txt")));
     QVERIFY(connection->SetCurrentDirectory(kDirectory));

@@ -1,8 +1,10 @@
 // The main window as a user meets it: texts, keys, control states, messages, the progress
-// window and the certificate question, all real Qt windows answered with keys and clicks.
+// window and the certificate and SSH key questions, all real Qt windows answered with keys and
+// clicks.
 #include "app/CtolmiApp.h"
 #include "support/HostileServer.h"
 #include "support/Modals.h"
+#include "support/SshServer.h"
 #include "support/TestCertificates.h"
 #include "support/TestServer.h"
 #include "ui/CtolmiDlg.h"
@@ -141,6 +143,8 @@ private slots:
     void cancelAndCloseEndEachPhase();
     void certificateQuestion_data();
     void certificateQuestion();
+    void hostKeyQuestion_data();
+    void hostKeyQuestion();
     void startUpWritesNoSettings();
     void programIgnoresItsArguments();
     void startsWithAnEmptyArgumentVector();
@@ -244,9 +248,11 @@ void WindowTest::screenReadersFindNamesRolesAndLabels() {
 void WindowTest::progressFiguresAreReadableAsText() {
     TransferMonitor monitor;
     monitor.SetBytes(3 << 20, 8 << 20);
+    monitor.SetSsh();
     ProgressDialog progress(nullptr, monitor, ProgressActivity::Downloading, "a.bin");
     progress.show();
     QVERIFY(!progress.Figures().isEmpty());
+    QCOMPARE(progress.Encryption(), "已加密（SSH）");
     // What a screen reader reads out for the window's text children.
     QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&progress);
     QStringList texts;
@@ -636,6 +642,51 @@ void WindowTest::certificateQuestion() {
     window.Click(IDOK);
     const QString changed = "服务器 %1 的证书与本次运行中早先信任的证书不同，连接已中止！";
     QCOMPARE(window.modals.texts, QStringList({changed.arg(address), "无法连接！"}));
+}
+
+void WindowTest::hostKeyQuestion_data() {
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<bool>("otherKnown"); // known_hosts names another key
+    QTest::newRow("Enter") << QList<int>{Qt::Key_Return} << false;
+    QTest::newRow("Escape") << QList<int>{Qt::Key_Escape} << false;
+    QTest::newRow("trust") << QList<int>{Qt::Key_Backtab, Qt::Key_Space} << false;
+    QTest::newRow("changed key") << QList<int>{Qt::Key_Return} << true;
+}
+
+void WindowTest::hostKeyQuestion() {
+    QFETCH(QList<int>, keys);
+    QFETCH(bool, otherKnown);
+    SshServer server;
+    QString error;
+    QVERIFY2(server.Start(error), qPrintable(error));
+    QTemporaryDir home;
+    const QByteArray userHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    const QByteArray other =
+        QByteArray("\0\0\0\x0bssh-ed25519\0\0\0\x20", 19) + QByteArray(32, 'k');
+    if (otherKnown && QDir(home.path()).mkdir(".ssh")) {
+        QFile hosts(home.filePath(".ssh/known_hosts"));
+        QVERIFY(hosts.open(QIODevice::WriteOnly));
+        hosts.write("[127.0.0.1]:" + server.Address().section(':', 2).toUtf8() + " ssh-ed25519 " +
+                    other.toBase64());
+    }
+    Window window;
+    window.Type({server.Address(), server.User(), "pw"});
+    window.modals.boxKeys = keys;
+    window.Click(IDOK);
+    qputenv("HOME", userHome);
+    const bool trusted = keys.size() == 2;
+    const QString asked =
+        "服务器 " + server.Address() +
+        " 的 SSH 主机密钥不在已知主机列表中。\n\n密钥类型：ssh-ed25519\n指纹：" +
+        Run("ssh-keygen", {"-lf", server.HostKey(), "-E", "sha256"}).split(' ')[1] +
+        "\n\n是否仅在本次运行中信任此密钥？";
+    const QString warned = "服务器 " + server.Address() +
+                           " 的 SSH 主机密钥与已知或本次运行中早先信任的密钥不同，连接已中止！";
+    QCOMPARE(window.modals.texts,
+             QStringList({otherKnown ? warned : asked,
+                          trusted ? "连接成功！" + server.Address() : "无法连接！"}));
+    QCOMPARE(server.Log().contains("Accepted password"), trusted);
 }
 
 void WindowTest::startUpWritesNoSettings() {

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QThread>
+#include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -37,6 +39,8 @@ bool SshServer::Start(QString& error) {
         return false;
     }
     m_user = user;
+    // sshd ends with the test, even one that crashed.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process.start("/usr/sbin/sshd",
                     {"-D", "-f", m_dir.filePath("config"), "-E", m_dir.filePath("log")});
     for (int wait = 0; wait < 100 && !Log().contains("Server listening"); ++wait)
