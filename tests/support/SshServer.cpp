@@ -3,16 +3,15 @@
 #include "support/TestServer.h"
 
 #include <QFile>
-#include <QRegularExpression>
-#include <QThread>
+#include <QTest>
 #include <csignal>
 #include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
 
-// Removes the accounts of runs that ended without removing theirs (their process is gone), then
-// makes the host key, the account and its home.
+// Removes the accounts of runs that ended without removing theirs, then makes the host key, the
+// account, its home and the configuration.
 constexpr char kSetUp[] = R"(set -e; cd "$0"
 for u in $(grep -o '^tolmi-sftp-[0-9]*' /etc/passwd); do
   [ -d /proc/${u#tolmi-sftp-} ] || userdel -f -r $u 2>/dev/null || true; done
@@ -34,19 +33,16 @@ QByteArray Run(const QString& program, const QStringList& arguments) {
 bool SshServer::Start(QString& error) {
     m_port = FreeLoopbackPort();
     const QString user = "tolmi-sftp-" + QString::number(::getpid());
-    if (Run("sh", {"-c", kSetUp, m_dir.path(), user, QString::number(m_port)}).isEmpty()) {
-        error = "no host key or account";
+    if (Run("sh", {"-c", kSetUp, m_dir.path(), user, QString::number(m_port)}).isEmpty())
         return false;
-    }
     m_user = user;
     // sshd ends with the test, even one that crashed.
     m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process.start("/usr/sbin/sshd",
                     {"-D", "-f", m_dir.filePath("config"), "-E", m_dir.filePath("log")});
-    for (int wait = 0; wait < 100 && !Log().contains("Server listening"); ++wait)
-        QThread::msleep(50);
+    const bool listening = QTest::qWaitFor([&] { return Log().contains("Server listening"); });
     error = Log();
-    return Log().contains("Server listening");
+    return listening;
 }
 
 SshServer::~SshServer() {
@@ -61,9 +57,7 @@ QByteArray SshServer::Log() const {
 }
 
 qint64 SshServer::SessionPid() const {
-    qint64 pid = 0;
-    for (auto it = QRegularExpression("User child is on pid (\\d+)").globalMatch(Log());
-         it.hasNext();)
-        pid = it.next().captured(1).toLongLong();
-    return pid;
+    const QByteArray log = Log();
+    const qsizetype at = log.lastIndexOf("User child is on pid ");
+    return at < 0 ? 0 : log.mid(at + 21).split('\n')[0].toLongLong();
 }

@@ -3,8 +3,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-// OpenSSH's sshd on 127.0.0.1 at a free port with its own configuration, host key and log, never
-// the system's, for a throw-away account whose home is the login directory. Needs root.
+// OpenSSH's sshd on 127.0.0.1 at a free port with its own configuration, host key and log, for
+// a throw-away account. Needs root.
 class SshServer {
 public:
     ~SshServer();
@@ -25,5 +25,5 @@ private:
     QString m_user;
 };
 
-// Runs a program to its end: its standard output, empty when it failed.
+// A program's standard output, empty when it failed.
 QByteArray Run(const QString& program, const QStringList& arguments);
