@@ -1,6 +1,7 @@
 #include "BenchCases.h"
 
 #include "BenchPrompter.h"
+#include "support/SshServer.h"
 #include "support/TestCertificates.h"
 #include "ui/CtolmiDlg.h"
 #include "ui/Resource.h"
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <unistd.h>
 
@@ -39,14 +41,16 @@ double Seconds(const QElapsedTimer& timer) {
 // The window with scripted answers, logged in to one server.
 class Window {
 public:
-    explicit Window(const TestServer& server) {
+    explicit Window(const TestServer& server)
+        : Window(server.Address(), server.User(), server.Password()) {}
+    Window(const QString& address, const QString& user, const QString& password) {
         auto prompter = std::make_unique<BenchPrompter>();
         m_prompter = prompter.get();
         dlg.SetPrompter(std::move(prompter));
         dlg.show();
-        Find<QLineEdit>(IDC_SERVER)->setText(server.Address());
-        Find<QLineEdit>(IDC_USER)->setText(server.User());
-        Find<QLineEdit>(IDC_PASSWORD)->setText(server.Password());
+        Find<QLineEdit>(IDC_SERVER)->setText(address);
+        Find<QLineEdit>(IDC_USER)->setText(user);
+        Find<QLineEdit>(IDC_PASSWORD)->setText(password);
     }
 
     // Clicks the button and times its command.
@@ -159,13 +163,24 @@ CaseResult ChineseListingCase(const BenchSettings& settings) {
             TestServer::KindName(options.kind), "curl LIST listing", timing, 1.5};
 }
 
+// Where a server keeps its files, and how curl reaches them.
+struct ServerFiles {
+    QString root;        // the login directory on disk
+    QString url;         // the login directory's URL
+    QString credentials; // "user:password"
+};
+
+ServerFiles FilesOf(const TestServer& server) {
+    return {server.Root(), Url(server), Credentials(server)};
+}
+
 // The big file down and up through the window, and through the baselines; the window must be
 // logged in already.
 class TransferRuns {
 public:
-    TransferRuns(Window& window, const TestServer& server, const BenchSettings& settings,
+    TransferRuns(Window& window, ServerFiles server, const BenchSettings& settings,
                  QStringList curlOptions)
-        : m_window(window), m_server(server), m_curlOptions(std::move(curlOptions)),
+        : m_window(window), m_server(std::move(server)), m_curlOptions(std::move(curlOptions)),
           m_source(settings.workDir + "/source.bin"), m_target(settings.workDir + "/target.bin"),
           m_pairs(settings.pairs) {}
 
@@ -179,31 +194,46 @@ public:
             },
             baseline, [this] { RemoveCopies(); });
     }
-    PairedTiming Upload() {
+    PairedTiming Upload(const std::function<double()>& baseline) {
         return RunPairs(
             m_pairs,
             [this] {
                 m_window.Prompter().openAnswers << m_source;
                 return TimeWindow(IDC_UPLOAD, "上传成功");
             },
-            [this] {
-                return CurlWithOptions({"-T", m_source, Url(m_server, "curl-up.bin")});
-            },
-            [this] { RemoveCopies(); });
+            baseline, [this] { RemoveCopies(); });
     }
 
-    double CurlDownload() { return CurlWithOptions({"-o", m_target, Url(m_server, "big.bin")}); }
+    double CurlDownload() { return CurlWithOptions({"-o", m_target, m_server.url + "big.bin"}); }
+    double CurlUpload() {
+        return CurlWithOptions({"-T", m_source, m_server.url + kBaselineUpload});
+    }
     double LftpDownload() {
         return External("lftp", {"-c", "set ftp:passive-mode off; set xfer:clobber on; open -u " +
-                                           Credentials(m_server).replace(':', ',') + " " +
-                                           Url(m_server) + "; get big.bin -o " + m_target});
+                                           QString(m_server.credentials).replace(':', ',') + " " +
+                                           m_server.url + "; get big.bin -o " + m_target});
+    }
+    // OpenSSH's sftp client running one command in batch mode, with `options` to log in.
+    double SftpCommand(const QStringList& options, const QString& command) {
+        const QString batch = m_target + ".batch";
+        QFile file(batch);
+        if (!file.open(QIODevice::WriteOnly) || file.write(command.toUtf8()) < 0)
+            qFatal("cannot write %s", qPrintable(batch));
+        file.close();
+        return External("sftp", QStringList{"-q", "-b", batch} + options);
+    }
+    double SftpDownload(const QStringList& options) {
+        return SftpCommand(options, "get big.bin " + m_target + "\n");
+    }
+    double SftpUpload(const QStringList& options) {
+        return SftpCommand(options, "put " + m_source + " " + kBaselineUpload + "\n");
     }
     double LimitDownload() { return SocketToFileSeconds(m_source, m_target); }
 
     void RemoveCopies() {
         QFile::remove(m_target);
-        QFile::remove(m_server.Root() + "/source.bin");
-        QFile::remove(m_server.Root() + "/curl-up.bin");
+        QFile::remove(m_server.root + "/source.bin");
+        QFile::remove(m_server.root + "/" + kBaselineUpload);
     }
 
     double transferPeak = 0; // above the resident size when a transfer started
@@ -216,11 +246,12 @@ private:
         return seconds;
     }
     double CurlWithOptions(const QStringList& arguments) {
-        return Curl(m_curlOptions + QStringList{"-u", Credentials(m_server)} + arguments);
+        return Curl(m_curlOptions + QStringList{"-u", m_server.credentials} + arguments);
     }
 
+    static constexpr char kBaselineUpload[] = "baseline-up.bin";
     Window& m_window;
-    const TestServer& m_server;
+    const ServerFiles m_server;
     const QStringList m_curlOptions;
     const QString m_source;
     const QString m_target;
@@ -244,14 +275,14 @@ PairedTiming TimeSmallConnect(TestServer& small, const BenchSettings& settings,
         });
 }
 
-// The big file on the server: a hard link, the same bytes without a second gigabyte on disk.
-void PlaceBigFile(const TestServer& server, const BenchSettings& settings) {
+// The big file in `root`: a hard link, the same bytes without a second gigabyte on disk.
+void PlaceBigFile(const QString& root, const BenchSettings& settings) {
     const QString source = settings.workDir + "/source.bin";
     if (!QFile::exists(source) && !WriteBigFile(source, settings.fileBytes))
         qFatal("cannot write %s", qPrintable(source));
-    const QByteArray big = QFile::encodeName(server.Root() + "/big.bin");
+    const QByteArray big = QFile::encodeName(root + "/big.bin");
     if (::link(QFile::encodeName(source).constData(), big.constData()) != 0 &&
-        !QFile::copy(source, server.Root() + "/big.bin"))
+        !QFile::copy(source, root + "/big.bin"))
         qFatal("cannot place the big file");
 }
 
@@ -272,15 +303,15 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
     const QString size = SizeLabel(settings.fileBytes);
     std::vector<CaseResult> results;
     auto transfers = StartServer(kind);
-    PlaceBigFile(*transfers, settings);
+    PlaceBigFile(transfers->Root(), settings);
     Start(*transfers);
     Window window(*transfers);
     window.Time(IDOK, "连接成功");
-    TransferRuns runs(window, *transfers, settings, {"-P", "-"});
+    TransferRuns runs(window, FilesOf(*transfers), settings, {"-P", "-"});
     results.push_back({"download " + size + ", active", serverName, "curl -P -",
                        runs.Download([&] { return runs.CurlDownload(); }), 1.05});
-    results.push_back(
-        {"upload " + size + ", active", serverName, "curl -P - -T", runs.Upload(), 1.05});
+    results.push_back({"upload " + size + ", active", serverName, "curl -P - -T",
+                       runs.Upload([&] { return runs.CurlUpload(); }), 1.05});
     results.push_back({"download " + size + ", active (lftp for reference)", serverName,
                        "lftp, ftp:passive-mode off",
                        runs.Download([&] { return runs.LftpDownload(); }), std::nullopt});
@@ -339,22 +370,90 @@ std::vector<CaseResult> RunTlsBenchCases(const BenchSettings& settings, MemoryRe
     const QStringList curlTls = {"--ssl-reqd", "--cacert", certificates.Authority()};
 
     TestServer transfers(options);
-    PlaceBigFile(transfers, settings);
+    PlaceBigFile(transfers.Root(), settings);
     Start(transfers);
     Window window(transfers);
     window.dlg.SetTlsAuthority(certificates.Authority());
     window.Time(IDOK, "连接成功");
-    TransferRuns runs(window, transfers, settings, curlTls);
-    std::vector<CaseResult> results{{"download " + size + ", TLS, passive", serverName,
-                                     "curl --ssl-reqd",
-                                     runs.Download([&] { return runs.CurlDownload(); }), 1.05},
-                                    {"upload " + size + ", TLS, passive", serverName,
-                                     "curl --ssl-reqd -T", runs.Upload(), 1.05}};
+    TransferRuns runs(window, FilesOf(transfers), settings, curlTls);
+    std::vector<CaseResult> results{
+        {"download " + size + ", TLS, passive", serverName, "curl --ssl-reqd",
+         runs.Download([&] { return runs.CurlDownload(); }), 1.05},
+        {"upload " + size + ", TLS, passive", serverName, "curl --ssl-reqd -T",
+         runs.Upload([&] { return runs.CurlUpload(); }), 1.05}};
     runs.RemoveCopies();
     memory.transferPeakAboveIdleMiB = std::max(memory.transferPeakAboveIdleMiB, runs.transferPeak);
 
     TestServer small(options);
     results.push_back({"connect, 10 entries, TLS", serverName, "curl --ssl-reqd MLSD listing",
                        TimeSmallConnect(small, settings, certificates.Authority(), curlTls), 1.2});
+    return results;
+}
+
+std::vector<CaseResult> RunSftpBenchCases(const BenchSettings& settings, MemoryResult& memory) {
+    // The window finds the server's key where a user keeps it, in a home of the bench's own.
+    QTemporaryDir home;
+    const QByteArray userHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    SshServer server;
+    QString error;
+    if (!server.Start(error))
+        qFatal("no sshd: %s", qPrintable(error));
+    const QString serverName = "OpenSSH sshd", size = SizeLabel(settings.fileBytes);
+    const QString knownHosts = home.filePath(".ssh/known_hosts"), key = home.filePath("key");
+    QFile hostKey(server.HostKey()), hosts(knownHosts);
+    QDir().mkpath(home.filePath(".ssh"));
+    QDir().mkpath(server.Home() + "/.ssh");
+    if (!hostKey.open(QIODevice::ReadOnly) || !hosts.open(QIODevice::WriteOnly) ||
+        Run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", key}).isEmpty() ||
+        !QFile::copy(key + ".pub", server.Home() + "/.ssh/authorized_keys"))
+        qFatal("cannot set up the SSH keys");
+    const QString port = server.Address().section(':', 2);
+    hosts.write("[127.0.0.1]:" + port.toUtf8() + " " + hostKey.readAll());
+    hosts.close();
+    const QString fingerprint =
+        Run("ssh-keygen", {"-lf", server.HostKey(), "-E", "sha256"}).split(' ').value(1).mid(7);
+    // curl pins the same key; OpenSSH's client logs in with a key of its own.
+    const QStringList curlSsh = {"--hostpubsha256", fingerprint};
+    const QStringList sftp = {"-i",
+                              key,
+                              "-P",
+                              port,
+                              "-o",
+                              "UserKnownHostsFile=" + knownHosts,
+                              "-o",
+                              "BatchMode=yes",
+                              server.User() + "@127.0.0.1"};
+    const ServerFiles files{server.Home(), server.Address() + "/~/", server.User() + ":pw"};
+
+    // Connect first, while the login directory holds only its ten files.
+    for (int i = 0; i < 10; ++i)
+        QFile(server.Home() + QStringLiteral("/file-%1.txt").arg(i)).open(QIODevice::WriteOnly);
+    Run("chown", {"-R", server.User(), server.Home()});
+    Window window(server.Address(), server.User(), "pw");
+    std::vector<CaseResult> results;
+    results.push_back(
+        {"connect, 10 entries, SFTP", serverName, "curl sftp:// listing",
+         RunPairs(
+             settings.pairs * 3, [&] { return window.Time(IDOK, "连接成功"); },
+             [&] {
+                 return Curl(curlSsh + QStringList{"-u", files.credentials, files.url});
+             }),
+         1.2});
+
+    PlaceBigFile(server.Home(), settings);
+    window.Time(IDOK, "连接成功");
+    TransferRuns runs(window, files, settings, curlSsh);
+    results.push_back({"download " + size + ", SFTP", serverName, "curl sftp://",
+                       runs.Download([&] { return runs.CurlDownload(); }), 1.05});
+    results.push_back({"download " + size + ", SFTP (OpenSSH sftp)", serverName, "OpenSSH sftp",
+                       runs.Download([&] { return runs.SftpDownload(sftp); }), 1.5});
+    results.push_back({"upload " + size + ", SFTP", serverName, "curl sftp:// -T",
+                       runs.Upload([&] { return runs.CurlUpload(); }), 1.05});
+    results.push_back({"upload " + size + ", SFTP (OpenSSH sftp)", serverName, "OpenSSH sftp put",
+                       runs.Upload([&] { return runs.SftpUpload(sftp); }), 1.5});
+    runs.RemoveCopies();
+    memory.transferPeakAboveIdleMiB = std::max(memory.transferPeakAboveIdleMiB, runs.transferPeak);
+    qputenv("HOME", userHome);
     return results;
 }

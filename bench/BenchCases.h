@@ -40,3 +40,7 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
 
 // Transfers and a small Connect over TLS against proftpd with mod_tls, beside curl.
 std::vector<CaseResult> RunTlsBenchCases(const BenchSettings& settings, MemoryResult& memory);
+
+// Transfers and a small Connect over SFTP against OpenSSH's sshd, beside curl and OpenSSH's sftp
+// client. Needs root: the server's account is made for the run.
+std::vector<CaseResult> RunSftpBenchCases(const BenchSettings& settings, MemoryResult& memory);

@@ -69,16 +69,21 @@ int main(int argc, char* argv[]) {
         QApplication::processEvents();
         memory.idleMiB = CurrentRssMiB();
     }
-    // TOLMI_BENCH_CASES=clear or =tls runs only those cases.
+    // TOLMI_BENCH_CASES=clear, =tls or =sftp runs only those cases.
     const QByteArray only = qgetenv("TOLMI_BENCH_CASES");
-    if (only != "tls") {
+    const auto wanted = [&only](const char* cases) { return only.isEmpty() || only == cases; };
+    if (wanted("clear")) {
         for (ServerKind kind : {ServerKind::Proftpd, ServerKind::Pyftpdlib}) {
             const auto cases = RunBenchCases(kind, settings, memory);
             results.insert(results.end(), cases.begin(), cases.end());
         }
     }
-    if (only != "clear") {
+    if (wanted("tls")) {
         const auto cases = RunTlsBenchCases(settings, memory);
+        results.insert(results.end(), cases.begin(), cases.end());
+    }
+    if (wanted("sftp")) {
+        const auto cases = RunSftpBenchCases(settings, memory);
         results.insert(results.end(), cases.begin(), cases.end());
     }
     std::vector<double> loopback;
