@@ -42,7 +42,6 @@ class SftpTest : public QObject {
 
 private slots:
     void initTestCase();
-    void init() { m_monitor.Reset(); }
     void cleanupTestCase() { m_server.reset(); }
     void logins_data();
     void logins();
@@ -52,20 +51,19 @@ private slots:
     void stalledDownloadLeavesNoFile();
 
 private:
-    std::unique_ptr<CFtpConnection> LogIn(TlsTrust* trust) {
-        return CInternetSession({1000, 1000, 2000, 1000}, &m_monitor, trust)
+    // The server's files become the account's, and the monitor starts afresh.
+    std::unique_ptr<CFtpConnection> LogIn() {
+        Run("chown", {"-R", m_server->User(), m_server->Home()});
+        m_monitor.Reset();
+        return CInternetSession({1000, 1000, 2000, 1000}, &m_monitor, &m_trust)
             .GetFtpConnection(m_server->Address(), m_server->User(), "pw");
     }
     QString Served(const QString& name) const { return m_server->Home() + "/目录 一/" + name; }
-    void Serve(const QString& name, const QByteArray& content) const {
-        Write(Served(name), content);
-        Run("chown", {"-R", m_server->User(), m_server->Home()});
-    }
     QByteArray Port() const { return m_server->Address().section(':', 2).toUtf8(); }
     // Runs `step` in the directory on a worker; `interrupt` comes once a MiB has moved.
     FtpResult Interrupted(const std::function<FtpResult(CFtpConnection&)>& step,
                           const std::function<void()>& interrupt) {
-        const auto connection = LogIn(&m_trust);
+        const auto connection = LogIn();
         auto result = std::async(std::launch::async, [&] {
             return connection->SetCurrentDirectory(kDirectory) ? step(*connection) : FtpResult();
         });
@@ -90,7 +88,7 @@ void SftpTest::initTestCase() {
     const QString key = m_home.filePath(".ssh/id_ed25519");
     QDir(m_home.path()).mkdir(".ssh");
     QVERIFY(!Run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", key}).isEmpty());
-    Serve("../.ssh/authorized_keys", Read(key + ".pub"));
+    Write(Served("../.ssh/authorized_keys"), Read(key + ".pub"));
     m_trust.PinHostKey("127.0.0.1:" + Port(), Fingerprint(m_server->HostKey()).mid(7));
 }
 
@@ -128,10 +126,7 @@ void SftpTest::logins() {
     QFETCH(FtpReason, reason);
     QFETCH(QString, logged);
     const QString knownHosts = m_home.filePath(".ssh/known_hosts");
-    QFile::remove(knownHosts);
-    if (!known.isEmpty())
-        Write(knownHosts,
-              "[127.0.0.1]:" + Port() + ' ' + Read(known).split(' ').mid(0, 2).join(' '));
+    Write(knownHosts, known.isEmpty() ? "" : "[127.0.0.1]:" + Port() + ' ' + Read(known));
     Run("ssh-keygen", {"-H", "-f", knownHosts}); // hashed, as Debian's ssh writes it
     const QByteArray hosts = Read(knownHosts);
     TlsTrust trust;
@@ -160,10 +155,10 @@ void SftpTest::logins() {
 }
 
 void SftpTest::listsAndEntersDirectories() {
-    Serve("中 文.txt", "x");
-    Serve("sub dir/a", "a");
+    Write(Served("中 文.txt"), "x");
+    Write(Served("sub dir/a"), "a");
     QFile::link("中 文.txt", Served("link"));
-    const auto connection = LogIn(&m_trust);
+    const auto connection = LogIn();
     QCOMPARE(m_monitor.TlsMinorVersion(), TransferMonitor::kSsh);
     QVERIFY(!connection->SetCurrentDirectory(RemotePath().Child("missing")));
     QVERIFY(!connection->SetCurrentDirectory(kDirectory.Child("中 文.txt")));
@@ -193,7 +188,7 @@ void SftpTest::uploadsReplaceOnlyWhenComplete() {
     QFETCH(int, mib);
     QFETCH(bool, existing);
     QFETCH(bool, cancel);
-    Serve(".old", existing ? "old" : "");
+    Write(Served(".old"), existing ? "old" : "");
     if (existing) // under a second name too: the old file is never written to
         Run("ln", {"-f", Served(".old"), Served(name)});
     const QByteArray content = Random(mib);
@@ -213,7 +208,7 @@ void SftpTest::uploadsReplaceOnlyWhenComplete() {
 }
 
 void SftpTest::stalledDownloadLeavesNoFile() {
-    Serve("big.bin", Random(100));
+    Write(Served("big.bin"), Random(100));
     qint64 session = 0;
     const FtpResult result = Interrupted(
         [&](CFtpConnection& c) { return c.GetFile("big.bin", m_home.filePath("stalled")); },
