@@ -682,7 +682,8 @@ void WindowTest::hostKeyQuestion() {
         Run("ssh-keygen", {"-lf", server.HostKey(), "-E", "sha256"}).split(' ')[1] +
         "\n\n是否仅在本次运行中信任此密钥？";
     const QString warned = "服务器 " + server.Address() +
-                           " 的 SSH 主机密钥与已知或本次运行中早先信任的密钥不同，连接已中止！";
+                           " 的 SSH 主机密钥与已知或本次运行中早先信任的密钥"
+                           "不同，连接已中止！";
     QCOMPARE(window.modals.texts,
              QStringList({otherKnown ? warned : asked,
                           trusted ? "连接成功！" + server.Address() : "无法连接！"}));
