@@ -14,8 +14,9 @@ struct BenchSettings {
     QString workDir; // where local files go
 };
 
-// The baseline of the rows that set a download beside its limit.
-inline const QString kSocketToFileBaseline = QStringLiteral("socket to file, sendfile");
+// The baseline of the rows that set a download beside its limit: the server's data connection read
+// straight into a file by server_limit.py.
+inline const QString kServerLimitBaseline = QStringLiteral("data connection to file");
 
 struct CaseResult {
     QString name;
