@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Runs BINARY under Xvfb with a real window manager (openbox) and checks what its main window
-# announces: an application window that task bars and Alt-Tab list, asking for neither a
-# minimise nor a maximise box. Then closes it through the window manager, as the close box
-# would, and expects the program to end cleanly.
+# Runs BINARY under Xvfb and openbox: its window must be a normal application window with
+# neither a minimise nor a maximise box, and closing it through the window manager ends it.
 set -euo pipefail
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT
@@ -25,10 +23,8 @@ window=$(wmctrl -l | awk 'NR == 1 { print $1 }')
 
 xprop -id "$window" _NET_WM_WINDOW_TYPE _MOTIF_WM_HINTS _NET_WM_ALLOWED_ACTIONS
 [[ $(xprop -id "$window" _NET_WM_WINDOW_TYPE) == *" = _NET_WM_WINDOW_TYPE_NORMAL" ]]
-# Motif hints: flags, functions, decorations. Functions and decorations are both given; the
-# functions are close, move and resize, and neither list has minimise (0x8, 0x20) or
-# maximise (0x10, 0x40). Openbox itself ignores both for these two boxes and shows them
-# anyway; window managers that honour Motif hints show the close box only.
+# Motif hints (flags, functions, decorations): functions close, move and resize; no minimise
+# (0x8, 0x20) or maximise (0x10, 0x40). Openbox shows both boxes anyway; others honour this.
 read -r flags functions decorations _ < <(xprop -id "$window" _MOTIF_WM_HINTS | cut -d= -f2 | tr -d ,)
 (((flags & 0x3) == 0x3 && functions == 0x26 && (decorations & 0x60) == 0))
 
