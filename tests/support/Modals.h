@@ -8,16 +8,16 @@
 class ProgressDialog;
 class QWidget;
 
-// Answers every modal window that opens while it lives, as a user does: a message box with
-// `boxKeys` (its text is kept), a file dialog with `fileName` typed and Enter (Escape when empty),
-// the progress window with `onProgress`.
+// Answers each modal window that opens while it lives, as a user does: a message box with
+// `boxKeys`, a file dialog with `fileName` and Enter (Escape when empty), the progress window
+// with `onProgress`.
 class Modals : public QObject {
 public:
     Modals();
 
-    QStringList texts;
+    QStringList texts; // of the message boxes
     QStringList titles;
-    QStringList offeredNames; // what each file dialog offered
+    QStringList offeredNames; // by the file dialogs
     QString fileName;
     QList<int> boxKeys{Qt::Key_Return};
     std::function<void(ProgressDialog&)> onProgress;
