@@ -103,7 +103,6 @@ private slots:
     void cancelAndCloseEndEachPhase();
     void certificateQuestion_data();
     void certificateQuestion();
-    void hostKeyQuestion_data();
     void hostKeyQuestion();
     void startUpWritesNoSettings();
     void programStaysUp_data();
@@ -140,7 +139,6 @@ void WindowTest::placesControlsAtTemplateRectangles() {
             QVERIFY2(other == child || !VisibleRect(child).intersects(VisibleRect(other)),
                      qPrintable(text));
     }
-    QCOMPARE(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     QVERIFY(!dlg.windowIcon().isNull());
     // Under a scale factor the window is drawn with as many more pixels.
     const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1").toDouble();
@@ -329,12 +327,12 @@ void WindowTest::cancelAndCloseEndEachPhase() {
     QString error;
     QVERIFY2(server.Start(error) && silent.Start(error), qPrintable(error));
     server.WriteFile("big.bin", QByteArray(1 << 21, 'b'));
-    server.WriteFile("keep.bin", "old");
     for (int i = 0; phase == "listing" && i < 10000; ++i)
         server.WriteFile(QString("many/entry-with-a-longish-name-%1").arg(i), {});
-    // An upload replaces keep.bin; more than the sockets buffer, so it is still running.
-    QDir(m_local.path()).mkpath(phase + action);
-    const QString local = m_local.filePath(phase + action + "/keep.bin");
+    // An upload replaces the server's file; more than the sockets buffer, so it is still running.
+    const QString name = phase + "-" + action + ".bin";
+    server.WriteFile(name, "old");
+    const QString local = m_local.filePath(name);
     QFile upload(local);
     QVERIFY(phase != "upload" || (upload.open(QIODevice::WriteOnly) && upload.resize(13 << 20)));
     Window window;
@@ -369,13 +367,13 @@ void WindowTest::cancelAndCloseEndEachPhase() {
     QCOMPARE(window.modals.texts, closed ? QStringList() : QStringList{message});
     QCOMPARE(window.dlg.isVisible(), !closed);
     QCOMPARE(QFile::exists(local), phase == "upload");
-    QCOMPARE(ReadFile(server.Root() + "/keep.bin"), "old");
+    QCOMPARE(ReadFile(server.Root() + "/" + name), "old");
     if (phase == "listing" && !closed)
         QCOMPARE(window.Lines(), QStringList());
     QVERIFY(!window.dlg.HoldsConnection());
 }
 
-// The answers to the certificate and the SSH key questions: two keys trust for this run.
+// Enter and Escape leave the server untrusted; two keys trust it for this run.
 void WindowTest::certificateQuestion_data() {
     QTest::addColumn<QList<int>>("keys");
     QTest::newRow("Enter") << QList<int>{Qt::Key_Return};
@@ -417,32 +415,28 @@ void WindowTest::certificateQuestion() {
     QCOMPARE(window.modals.texts, QStringList({changed.arg(address), "无法连接！"}));
 }
 
-void WindowTest::hostKeyQuestion_data() {
-    certificateQuestion_data();
-    QTest::newRow("changed key") << QList<int>{Qt::Key_Return}; // known_hosts names another key
-}
-
+// The answers are the certificate question's; here the texts, and a key other than the known one.
 void WindowTest::hostKeyQuestion() {
-    QFETCH(QList<int>, keys);
-    const bool trusted = keys.size() == 2;
-    const bool changed = QTest::currentDataTag() == QString("changed key");
     SshServer server;
     QString error;
     QVERIFY2(server.Start(error), qPrintable(error));
+    const QString address = server.Address();
     QTemporaryDir home;
     const QByteArray userHome = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(home.path()));
-    if (changed && QDir(home.path()).mkdir(".ssh")) {
-        QFile hosts(home.filePath(".ssh/known_hosts"));
-        QVERIFY(hosts.open(QIODevice::WriteOnly));
-        const QByteArray key =
-            QByteArray("\0\0\0\x0bssh-ed25519\0\0\0\x20", 19) + QByteArray(32, 'k');
-        hosts.write("[127.0.0.1]:" + server.Address().section(':', 2).toUtf8() + " ssh-ed25519 " +
-                    key.toBase64());
-    }
+    QVERIFY(QDir(home.path()).mkdir(".ssh"));
+    QFile hosts(home.filePath(".ssh/known_hosts"));
+    QVERIFY(hosts.open(QIODevice::WriteOnly));
+    const QByteArray key = QByteArray("\0\0\0\x0bssh-ed25519\0\0\0\x20", 19) + QByteArray(32, 'k');
+    hosts.write("[127.0.0.1]:" + address.section(':', 2).toUtf8() + " ssh-ed25519 " +
+                key.toBase64());
+    hosts.close();
     Window window;
-    window.LogIn(server.Address(), server.User(), "pw");
-    window.modals.boxKeys = keys;
+    window.LogIn(address, server.User(), "pw");
+    window.Click(IDOK);
+    QVERIFY(!server.Log().contains("Accepted password"));
+    hosts.remove();
+    window.modals.boxKeys = {Qt::Key_Backtab, Qt::Key_Space};
     window.Click(IDOK);
     qputenv("HOME", userHome);
     const QString fingerprint = Run("ssh-keygen", {"-lf", server.HostKey(), "-E", "sha256"});
@@ -451,10 +445,9 @@ void WindowTest::hostKeyQuestion() {
     const QString warned = "服务器 %1 的 SSH 主机密钥与已知或本次运行中早先信任的密钥不同，"
                            "连接已中止！";
     QCOMPARE(window.modals.texts,
-             QStringList({changed ? warned.arg(server.Address())
-                                  : asked.arg(server.Address(), fingerprint.split(' ')[1]),
-                          trusted ? "连接成功！" + server.Address() : "无法连接！"}));
-    QCOMPARE(server.Log().contains("Accepted password"), trusted);
+             QStringList({warned.arg(address), "无法连接！",
+                          asked.arg(address, fingerprint.split(' ')[1]), "连接成功！" + address}));
+    QVERIFY(server.Log().contains("Accepted password"));
 }
 
 void WindowTest::startUpWritesNoSettings() {
