@@ -101,6 +101,8 @@ private slots:
     void eachMistakeHasItsMessage();
     void cancelAndCloseEndEachPhase_data();
     void cancelAndCloseEndEachPhase();
+    void progressSaysHowTheLineIsProtected_data();
+    void progressSaysHowTheLineIsProtected();
     void certificateQuestion_data();
     void certificateQuestion();
     void hostKeyQuestion();
@@ -371,6 +373,23 @@ void WindowTest::cancelAndCloseEndEachPhase() {
     if (phase == "listing" && !closed)
         QCOMPARE(window.Lines(), QStringList());
     QVERIFY(!window.dlg.HoldsConnection());
+}
+
+void WindowTest::progressSaysHowTheLineIsProtected_data() {
+    QTest::addColumn<QByteArray>("tls"); // "ssh": an SFTP session
+    QTest::addColumn<QString>("text");
+    QTest::newRow("clear") << QByteArray() << "未加密";
+    QTest::newRow("TLS 1.3") << QByteArray("TLSv1.3") << "已加密（TLS 1.3）";
+    QTest::newRow("SSH") << QByteArray("ssh") << "已加密（SSH）";
+}
+
+void WindowTest::progressSaysHowTheLineIsProtected() {
+    QFETCH(QByteArray, tls);
+    TransferMonitor monitor;
+    tls == "ssh" ? monitor.SetSsh() : monitor.SetTlsVersion(tls);
+    ProgressDialog progress(nullptr, monitor, ProgressActivity::Downloading, "a.bin");
+    progress.Refresh();
+    QTEST(progress.Encryption(), "text");
 }
 
 // Enter and Escape leave the server untrusted; two keys trust it for this run.
