@@ -1,25 +1,23 @@
 #pragma once
 
-#include <QProcess>
-#include <QStringList>
-#include <QTemporaryDir>
+#include "support/TestServer.h"
 
 // The scripted misbehaving server (tests/servers/hostile_server.py) playing one scenario.
-class HostileServer {
+class HostileServer : public ServerProcess {
 public:
     // `options` are the script's own (--tls and the like).
-    HostileServer(const QString& scenario, const QString& listing, QStringList options = {});
-    ~HostileServer();
+    HostileServer(const QString& scenario, const QString& listing, const QStringList& options = {})
+        : m_arguments{TOLMI_SOURCE_DIR "/tests/servers/hostile_server.py",
+                      scenario,
+                      "--listing",
+                      listing,
+                      "--log",
+                      m_dir.filePath("commands.log")} {
+        m_arguments << options;
+    }
 
-    bool Start(QString& error);
-    QString Address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-    QStringList Commands() const;
+    bool Start(QString& error) { return StartPython(m_arguments, error); }
 
 private:
-    QString m_scenario;
-    QString m_listing;
-    QStringList m_options;
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    quint16 m_port = 0;
+    QStringList m_arguments;
 };

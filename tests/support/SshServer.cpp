@@ -1,8 +1,5 @@
 #include "support/SshServer.h"
 
-#include "support/TestServer.h"
-
-#include <QFile>
 #include <QTest>
 #include <csignal>
 #include <sys/prctl.h>
@@ -22,14 +19,6 @@ LogLevel VERBOSE\nSubsystem sftp internal-sftp\nPort %s\n' "$PWD" "$PWD" "$2" >c
 
 } // namespace
 
-QByteArray Run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(30000) &&
-                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return ok ? process.readAllStandardOutput() + ' ' : QByteArray();
-}
-
 bool SshServer::Start(QString& error) {
     m_port = FreeLoopbackPort();
     const QString user = "tolmi-sftp-" + QString::number(::getpid());
@@ -46,18 +35,12 @@ bool SshServer::Start(QString& error) {
 }
 
 SshServer::~SshServer() {
-    StopProcess(m_process);
+    Stop();
     if (!m_user.isEmpty())
         Run("userdel", {"-f", "-r", m_user});
 }
 
-QByteArray SshServer::Log() const {
-    QFile log(m_dir.filePath("log"));
-    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
-}
-
 qint64 SshServer::SessionPid() const {
-    const QByteArray log = Log();
-    const qsizetype at = log.lastIndexOf("User child is on pid ");
-    return at < 0 ? 0 : log.mid(at + 21).split('\n')[0].toLongLong();
+    const QStringList sessions = LogLines("log").filter("User child is on pid ");
+    return sessions.isEmpty() ? 0 : sessions.last().section(' ', -1).toLongLong();
 }

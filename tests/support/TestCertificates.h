@@ -16,14 +16,9 @@ public:
     QString SignedForOtherName() const { return m_dir.filePath("other.pem"); }
     QString LineBreakInSubject() const { return m_dir.filePath("break.pem"); }
     QString SelfSigned(int which) const { return m_dir.filePath(QString("self%1.pem").arg(which)); }
-    // "AB:CD:…", as openssl computes it; empty on failure.
+    // "AB:CD:…", as openssl computes it.
     QString Sha256Fingerprint(const QString& pem) const;
 
 private:
-    bool Openssl(const QStringList& arguments, QString& error) const;
-    bool Join(const QString& certificate, const QString& key, const QString& into) const;
-    bool SignByAuthority(const QString& name, const QString& subject, const QString& names,
-                         QString& error) const;
-
     QTemporaryDir m_dir;
 };

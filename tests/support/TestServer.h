@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -18,47 +17,60 @@ enum class TlsOffer {
     Implicit, // TLS from the first byte (pyftpdlib only)
 };
 
+// The options but kind, tls, certificate and port are pyftpdlib's only.
 struct TestServerOptions {
     ServerKind kind = ServerKind::Pyftpdlib;
-    bool refuseActive = false; // PORT and EPRT refused (pyftpdlib only)
-    bool anonymous = false;    // anonymous logins allowed too (pyftpdlib only)
-    bool refuseRename = false; // RNFR and RNTO refused (pyftpdlib only)
-    bool dropFolder = false;   // store allowed, rename and delete refused (pyftpdlib only)
-    int throttle = 0;          // bytes per second on data connections (pyftpdlib only)
-    bool chineseDates = false; // LIST dates as under a Chinese locale (pyftpdlib only)
+    bool refuseActive = false; // PORT and EPRT refused
+    bool anonymous = false;    // anonymous logins allowed too
+    bool refuseRename = false; // RNFR and RNTO refused
+    bool dropFolder = false;   // store allowed, rename and delete refused
+    int throttle = 0;          // bytes per second on data connections
+    bool chineseDates = false; // LIST dates as under a Chinese locale
     TlsOffer tls = TlsOffer::None;
     QString certificate{}; // PEM with the certificate and its key, for TLS
     quint16 port = 0;      // 0: any free port
-    int cutUploadsAt = 0;  // uploads end here, acknowledged as complete (pyftpdlib only)
+    int cutUploadsAt = 0;  // uploads end here, acknowledged as complete
 };
 
-// A real FTP server on 127.0.0.1 at a free port, serving a fresh temporary login directory,
-// stopped when the object goes.
-class TestServer {
+// A server process on 127.0.0.1 with a temporary folder of its own, stopped when the object goes.
+class ServerProcess {
+public:
+    ~ServerProcess();
+    QString Address() const { return "127.0.0.1:" + QString::number(m_port); }
+    // Every command the server received, in order.
+    QStringList Commands() const { return LogLines("commands.log"); }
+
+protected:
+    // Starts a Python server script that prints "PORT n" once it listens.
+    bool StartPython(const QStringList& arguments, QString& error);
+    // Sets `error` to why the server did not start; false.
+    bool Failed(const QString& program, QString& error);
+    void Stop();
+    QByteArray ReadLog(const QString& name) const;
+    QStringList LogLines(const QString& name) const;
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+// A real FTP server serving a fresh login directory.
+class TestServer : public ServerProcess {
 public:
     explicit TestServer(TestServerOptions options = {});
-    ~TestServer();
 
     // The kind named by TOLMI_TEST_SERVER (pyftpdlib, pyftpdlib-list, proftpd).
     static ServerKind KindFromEnvironment();
     static QString KindName(ServerKind kind);
 
-    // Starts the server; on failure `error` says why.
     bool Start(QString& error);
 
     ServerKind Kind() const { return m_options.kind; }
-    const TestServerOptions& Options() const { return m_options; }
-    QString Address() const; // "127.0.0.1:port", as a user types it
-    QString User() const { return QStringLiteral("tolmi"); }
-    QString Password() const { return QStringLiteral("secret"); }
-    // The login directory on disk.
-    QString Root() const;
-    // Every command the server received, in order.
-    QStringList Commands() const;
-    // TLS data connections that resumed the control connection's session, and all of them,
-    // as the server logged them.
-    int ResumedTlsDataConnections() const;
-    int NewTlsDataConnections() const;
+    QString User() const { return "tolmi"; }
+    QString Password() const { return "secret"; }
+    QString Root() const { return m_dir.filePath("home"); }
+    // Data connections that were encrypted, as the server logged them.
+    int TlsDataConnections() const;
 
     // Writes a file below the login directory (parents made as needed).
     void WriteFile(const QString& relativePath, const QByteArray& content) const;
@@ -67,19 +79,12 @@ public:
 private:
     bool StartPyftpdlib(QString& error);
     bool StartProftpd(QString& error);
-    bool WaitUntilListening(QString& error);
-    QStringList LogLines(const QString& name) const;
 
     TestServerOptions m_options;
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    quint16 m_port = 0;
 };
 
 // A port on 127.0.0.1 that nothing listens on right now.
 quint16 FreeLoopbackPort();
 
-// Starts a Python server script that prints "PORT n" once it listens.
-bool StartPythonServer(QProcess& process, const QStringList& arguments, quint16& port,
-                       QString& error);
-void StopProcess(QProcess& process);
+// A program's standard output, empty when it failed.
+QByteArray Run(const QString& program, const QStringList& arguments);
