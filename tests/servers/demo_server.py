@@ -20,13 +20,16 @@ def main():
         with open(os.path.join(root, "binary.bin"), "wb") as file:
             file.write(bytes(range(256)) * 64)
         server = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__), "ftpserver.py"),
-                                   "--root", root, "--user", "demo", "--password", "demo", "--port", "2121"],
+                                   root, os.devnull, "port=2121", "user=demo", "password=demo"],
                                   stdout=subprocess.PIPE, text=True)
         try:
             if not server.stdout.readline().startswith("PORT"):
                 sys.exit("the demo server did not start (is port 2121 in use?)")
             print("Type into tolmi:  服务名 127.0.0.1:2121   登录名 demo   密码 demo")
-            subprocess.call(client) if client else server.wait()
+            if client:
+                subprocess.call(client)
+            else:
+                server.wait()
         except KeyboardInterrupt:
             pass
         finally:

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""A real FTP server (pyftpdlib) for tests: 127.0.0.1, a free port printed on stdout."""
-import argparse
+"""A real FTP server (pyftpdlib) for tests on 127.0.0.1, its port printed on stdout. Arguments:
+the login directory, the command log, then TestServer's options: "list-only", "port=2121"..."""
 import re
+import sys
 
 from OpenSSL import SSL
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -23,28 +24,16 @@ class ChineseDatesFS(AbstractedFS):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    for option in ("--root", "--log", "--tls-cert"):
-        parser.add_argument(option)
-    parser.add_argument("--user", default="tolmi")
-    parser.add_argument("--password", default="secret")
-    for option in ("--port", "--throttle", "--cut-uploads"):
-        parser.add_argument(option, type=int, default=0)
-    for flag in ("--anonymous", "--list-only", "--chinese-dates", "--refuse-active", "--refuse-rename",
-                 "--drop-folder", "--tls-required", "--implicit-tls"):
-        parser.add_argument(flag, action="store_true")
-    args = parser.parse_args()
-
-    authorizer = DummyAuthorizer()
-    # A drop folder takes files but neither renames nor deletes them.
-    authorizer.add_user(args.user, args.password, args.root, "elrw" if args.drop_folder else "elradfmwMT")
-    if args.anonymous:
-        authorizer.add_anonymous(args.root, perm="elradfmwMT")
+    root, log_file = sys.argv[1:3]
+    options = {}
+    for option in sys.argv[3:]:
+        name, _, value = option.partition("=")
+        options[name] = value
+    certificate = options.get("tls-cert")
 
     def log(line):
-        if args.log:
-            with open(args.log, "a", encoding="utf-8", errors="replace") as log_file:
-                log_file.write(line + "\n")
+        with open(log_file, "a", encoding="utf-8", errors="replace") as log:
+            log.write(line + "\n")
 
     class DataHandler(TLS_DTPHandler):
         def readable(self):
@@ -55,50 +44,56 @@ def main():
         def handle_ssl_established(self):
             log("TLS session for data connection")
 
-    base = TLS_FTPHandler if args.tls_cert else FTPHandler
+    base = TLS_FTPHandler if certificate else FTPHandler
 
     class Handler(base):
+        authorizer = DummyAuthorizer()
         auth_failed_timeout = 0  # tests try many wrong passwords
-        abstracted_fs = ChineseDatesFS if args.chinese_dates else AbstractedFS
+        abstracted_fs = ChineseDatesFS if "chinese-dates" in options else AbstractedFS
         proto_cmds = {name: value for name, value in base.proto_cmds.items()
-                      if not (args.list_only and name == "MLSD" or args.refuse_rename and name[:2] == "RN")}
+                      if not ("list-only" in options and name == "MLSD" or
+                              "refuse-rename" in options and name in ("RNFR", "RNTO"))}
 
         def pre_process_command(self, line, cmd, arg):
             log(line)
             return super().pre_process_command(line, cmd, arg)
 
         def handle(self):
-            if args.implicit_tls:
+            if "implicit-tls" in options:
                 self.secure_connection(self.ssl_context)
             super().handle()
 
-    Handler.authorizer = authorizer
-    if args.tls_cert:
-        Handler.certfile = args.tls_cert
+    # A drop folder takes files but neither renames nor deletes them.
+    Handler.authorizer.add_user(options.get("user", "tolmi"), options.get("password", "secret"), root,
+                                "elrw" if "drop-folder" in options else "elradfmwMT")
+    if "anonymous" in options:
+        Handler.authorizer.add_anonymous(root, perm="elradfmwMT")
+    if certificate:
+        Handler.certfile = certificate
         Handler.ssl_context = SSL.Context(SSL.TLS_SERVER_METHOD)
-        Handler.ssl_context.use_certificate_chain_file(args.tls_cert)
-        Handler.ssl_context.use_privatekey_file(args.tls_cert)
+        Handler.ssl_context.use_certificate_chain_file(certificate)
+        Handler.ssl_context.use_privatekey_file(certificate)
         Handler.ssl_context.set_session_id(b"tolmi-test")
-        Handler.tls_control_required = Handler.tls_data_required = args.tls_required or args.implicit_tls
+        Handler.tls_control_required = Handler.tls_data_required = bool(
+            {"tls-required", "implicit-tls"} & options.keys())
         Handler.dtp_handler = DataHandler
-    if args.throttle:
-        bases = (DataHandler, ThrottledDTPHandler) if args.tls_cert else (ThrottledDTPHandler,)
-        Handler.dtp_handler = type("Throttled", bases,
-                                   {"read_limit": args.throttle, "write_limit": args.throttle})
-    if args.cut_uploads:
+    if "throttle" in options:
+        limit = int(options["throttle"])
+        bases = (DataHandler, ThrottledDTPHandler) if certificate else (ThrottledDTPHandler,)
+        Handler.dtp_handler = type("Throttled", bases, {"read_limit": limit, "write_limit": limit})
+    if "cut-uploads" in options:
         class Cut(Handler.dtp_handler):
             def handle_read_event(self):
                 super().handle_read_event()
-                if self.receive and self.tot_bytes_received >= args.cut_uploads:
+                if self.receive and self.tot_bytes_received >= int(options["cut-uploads"]):
                     self.handle_close()
         Handler.dtp_handler = Cut
-
-    if args.refuse_active:
+    if "refuse-active" in options:
         def refuse(self, line):
             self.respond("502 Active mode not allowed.")
         Handler.ftp_PORT = Handler.ftp_EPRT = refuse
 
-    server = FTPServer(("127.0.0.1", args.port), Handler)
+    server = FTPServer(("127.0.0.1", int(options.get("port", 0))), Handler)
     print("PORT", server.address[1], flush=True)
     server.serve_forever(handle_exit=True)
 

@@ -196,5 +196,4 @@ def main():
         threading.Thread(target=serve, args=(listener.accept()[0], args, number), daemon=True).start()
 
 
-if __name__ == "__main__":
-    main()
+main()

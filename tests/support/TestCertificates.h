@@ -3,14 +3,12 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Certificates made with openssl for one test run, for 127.0.0.1 unless said: a certificate
-// authority of the test's own and server certificates it signed (one for another name), two
-// self-signed ones, and one whose subject holds a line break. Each server file holds the
-// certificate and its key.
+// Certificates for 127.0.0.1 unless said, each server file with its key, made for one test run.
 class TestCertificates {
 public:
     bool Generate(QString& error);
 
+    // A certificate authority of the test's own.
     QString Authority() const { return m_dir.filePath("ca.pem"); }
     QString Signed() const { return m_dir.filePath("signed.pem"); }
     QString SignedForOtherName() const { return m_dir.filePath("other.pem"); }

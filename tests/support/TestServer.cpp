@@ -97,29 +97,26 @@ bool TestServer::Start(QString& error) {
 }
 
 bool TestServer::StartPyftpdlib(QString& error) {
-    QStringList arguments{TOLMI_SOURCE_DIR "/tests/servers/ftpserver.py", "--root", Root(), "--log",
-                          m_dir.filePath("commands.log")};
     const TestServerOptions& o = m_options;
-    for (const auto& [on, flag] :
-         {std::pair{o.kind == ServerKind::PyftpdlibListOnly, "--list-only"},
-          {o.refuseActive, "--refuse-active"},
-          {o.anonymous, "--anonymous"},
-          {o.refuseRename, "--refuse-rename"},
-          {o.dropFolder, "--drop-folder"},
-          {o.chineseDates, "--chinese-dates"},
-          {o.tls == TlsOffer::Required, "--tls-required"},
-          {o.tls == TlsOffer::Implicit, "--implicit-tls"}}) {
+    const std::pair<bool, QString> options[] = {
+        {o.kind == ServerKind::PyftpdlibListOnly, "list-only"},
+        {o.refuseActive, "refuse-active"},
+        {o.anonymous, "anonymous"},
+        {o.refuseRename, "refuse-rename"},
+        {o.dropFolder, "drop-folder"},
+        {o.chineseDates, "chinese-dates"},
+        {o.tls == TlsOffer::Required, "tls-required"},
+        {o.tls == TlsOffer::Implicit, "implicit-tls"},
+        {o.tls != TlsOffer::None, "tls-cert=" + o.certificate},
+        {o.throttle > 0, "throttle=" + QString::number(o.throttle)},
+        {o.port > 0, "port=" + QString::number(o.port)},
+        {o.cutUploadsAt > 0, "cut-uploads=" + QString::number(o.cutUploadsAt)}};
+    QStringList arguments{TOLMI_SOURCE_DIR "/tests/servers/ftpserver.py", Root(),
+                          m_dir.filePath("commands.log")};
+    for (const auto& [on, option] : options) {
         if (on)
-            arguments << flag;
+            arguments << option;
     }
-    for (const auto& [value, option] : {std::pair{o.throttle, "--throttle"},
-                                        {int(o.port), "--port"},
-                                        {o.cutUploadsAt, "--cut-uploads"}}) {
-        if (value > 0)
-            arguments << option << QString::number(value);
-    }
-    if (o.tls != TlsOffer::None)
-        arguments << "--tls-cert" << o.certificate;
     return StartPython(arguments, error);
 }
 
@@ -144,17 +141,11 @@ bool TestServer::StartProftpd(QString& error) {
     m_process.setProcessEnvironment(environment);
     QStringList arguments = {"-n", "-q", "-c", TOLMI_SOURCE_DIR "/tests/servers/proftpd.conf"};
     if (m_options.tls != TlsOffer::None)
-        arguments << "-D"
-                  << "TLS";
+        arguments += {"-D", "TLS"};
     m_process.start(TOLMI_PROFTPD, arguments);
     // It logs its start once it listens.
-    const bool listening = QTest::qWaitFor(
-        [this] {
-            return m_process.state() == QProcess::NotRunning ||
-                   !LogLines("system.log").filter("STARTUP").isEmpty();
-        },
-        kStartTimeoutMs);
-    return (listening && m_process.state() == QProcess::Running) || Failed("proftpd", error);
+    const auto started = [this] { return !LogLines("system.log").filter("STARTUP").isEmpty(); };
+    return QTest::qWaitFor(started, kStartTimeoutMs) || Failed("proftpd", error);
 }
 
 int TestServer::TlsDataConnections() const {

@@ -11,7 +11,7 @@ enum class ServerKind {
 };
 
 enum class TlsOffer {
-    None,     // clear text only
+    None,
     Explicit, // AUTH TLS offered, clear text allowed
     Required, // no login without AUTH TLS
     Implicit, // TLS from the first byte (pyftpdlib only)
@@ -27,12 +27,12 @@ struct TestServerOptions {
     int throttle = 0;          // bytes per second on data connections
     bool chineseDates = false; // LIST dates as under a Chinese locale
     TlsOffer tls = TlsOffer::None;
-    QString certificate{}; // PEM with the certificate and its key, for TLS
+    QString certificate{}; // PEM with the certificate and its key
     quint16 port = 0;      // 0: any free port
     int cutUploadsAt = 0;  // uploads end here, acknowledged as complete
 };
 
-// A server process on 127.0.0.1 with a temporary folder of its own, stopped when the object goes.
+// A server process on 127.0.0.1 with a temporary folder, stopped when the object goes.
 class ServerProcess {
 public:
     ~ServerProcess();
@@ -43,7 +43,7 @@ public:
 protected:
     // Starts a Python server script that prints "PORT n" once it listens.
     bool StartPython(const QStringList& arguments, QString& error);
-    // Sets `error` to why the server did not start; false.
+    // Says in `error` why the server did not start; false.
     bool Failed(const QString& program, QString& error);
     void Stop();
     QByteArray ReadLog(const QString& name) const;
@@ -59,7 +59,7 @@ class TestServer : public ServerProcess {
 public:
     explicit TestServer(TestServerOptions options = {});
 
-    // The kind named by TOLMI_TEST_SERVER (pyftpdlib, pyftpdlib-list, proftpd).
+    // The kind named by TOLMI_TEST_SERVER.
     static ServerKind KindFromEnvironment();
     static QString KindName(ServerKind kind);
 
@@ -72,7 +72,7 @@ public:
     // Data connections that were encrypted, as the server logged them.
     int TlsDataConnections() const;
 
-    // Writes a file below the login directory (parents made as needed).
+    // Parents are made as needed.
     void WriteFile(const QString& relativePath, const QByteArray& content) const;
     void MakeDirectory(const QString& relativePath) const;
 
