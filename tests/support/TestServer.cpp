@@ -16,6 +16,40 @@ const QStringList kKindNames = {"pyftpdlib", "pyftpdlib-list", "proftpd"};
 constexpr char kPasswordHash[] = "$6$tolmi$vUI0c9A6SoVqo95AcJpL/x7OqInvX9RDGILRRjsu7NKA/"
                                  "QkYC0eB5YBYywSHyDsczBrjBrWoXciTziydkogB3.";
 
+// proftpd's configuration, all in the server's folder: nothing goes to /etc, /run or /var. Without
+// DelayEngine off, logins are slowed on purpose.
+constexpr char kProftpdConfig[] = R"(Port %1
+User %2
+Group %3
+PidFile %4/pid
+ScoreboardFile %4/scoreboard
+DelayTable %4/delay
+ControlsSocket %4/ctrls.sock
+SystemLog %4/system.log
+AuthUserFile %4/passwd
+AuthGroupFile %4/group
+ExtendedLog %4/commands.log ALL commands
+LogFormat commands "%r"
+DefaultAddress 127.0.0.1
+SocketBindTight on
+UseIPv6 off
+RootLogin on
+TransferLog none
+WtmpLog off
+UseReverseDNS off
+DelayEngine off
+AuthOrder mod_auth_file.c
+AllowOverwrite on
+)";
+constexpr char kProftpdTls[] = R"(ModulePath %1
+LoadModule mod_tls.c
+TLSEngine on
+TLSRSACertificateFile %2
+TLSRSACertificateKeyFile %2
+TLSRequired %3
+TLSLog %4/tls.log
+)";
+
 void Write(const QString& path, const QByteArray& content) {
     QFile file(path);
     // Private: proftpd refuses an account file that others may read.
@@ -120,7 +154,6 @@ bool TestServer::StartPyftpdlib(QString& error) {
     return StartPython(arguments, error);
 }
 
-// tests/servers/proftpd.conf reads its paths and names from the environment.
 bool TestServer::StartProftpd(QString& error) {
     m_port = m_options.port ? m_options.port : FreeLoopbackPort();
     const QByteArray gid = QByteArray::number(::getgid()), group = ::getgrgid(::getgid())->gr_name;
@@ -128,21 +161,16 @@ bool TestServer::StartProftpd(QString& error) {
                                         QByteArray::number(::getuid()) + ":" + gid +
                                         "::" + QFile::encodeName(Root()) + ":/bin/sh\n");
     Write(m_dir.filePath("group"), group + ":x:" + gid + ":\n");
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const auto& [name, value] :
-         {std::pair{"DIR", m_dir.path()},
-          {"PORT", QString::number(m_port)},
-          {"USER", ::getpwuid(::getuid())->pw_name},
-          {"GROUP", group},
-          {"CERTIFICATE", m_options.certificate},
-          {"TLS_REQUIRED", m_options.tls == TlsOffer::Required ? "on" : "off"},
-          {"MODULES", QFileInfo(TOLMI_PROFTPD).path() + "/../lib/proftpd"}})
-        environment.insert(QString("TOLMI_") + name, value);
-    m_process.setProcessEnvironment(environment);
-    QStringList arguments = {"-n", "-q", "-c", TOLMI_SOURCE_DIR "/tests/servers/proftpd.conf"};
+    QString config = QString(kProftpdConfig)
+                         .arg(m_port)
+                         .arg(::getpwuid(::getuid())->pw_name, group, m_dir.path());
     if (m_options.tls != TlsOffer::None)
-        arguments += {"-D", "TLS"};
-    m_process.start(TOLMI_PROFTPD, arguments);
+        config +=
+            QString(kProftpdTls)
+                .arg(QFileInfo(TOLMI_PROFTPD).path() + "/../lib/proftpd", m_options.certificate,
+                     m_options.tls == TlsOffer::Required ? "on" : "off", m_dir.path());
+    Write(m_dir.filePath("proftpd.conf"), config.toUtf8());
+    m_process.start(TOLMI_PROFTPD, {"-n", "-q", "-c", m_dir.filePath("proftpd.conf")});
     // It logs its start once it listens.
     const auto started = [this] { return !LogLines("system.log").filter("STARTUP").isEmpty(); };
     return QTest::qWaitFor(started, kStartTimeoutMs) || Failed("proftpd", error);
