@@ -1,6 +1,7 @@
 #include "ftp/CFtpConnection.h"
 
 #include "CurlEasy.h"
+#include "FileSink.h"
 #include "UniqueFd.h"
 #include "ftp/MlsdSupport.h"
 #include "listing/ListingParser.h"
@@ -26,19 +27,9 @@ QByteArray Escape(const QByteArray& segment) {
     return result;
 }
 
-size_t WriteToFile(char* data, size_t size, size_t count, void* userdata) {
-    const int fd = *static_cast<int*>(userdata);
-    const size_t total = size * count;
-    size_t written = 0;
-    while (written < total) {
-        const ssize_t n = ::write(fd, data + written, total - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return 0; // makes curl fail the transfer
-        written += static_cast<size_t>(n);
-    }
-    return total;
+size_t WriteToFile(char* data, size_t size, size_t count, void* sink) {
+    // Zero makes curl fail the transfer.
+    return static_cast<FileSink*>(sink)->Append(data, size * count) ? size * count : 0;
 }
 
 size_t ReadFromFile(char* buffer, size_t size, size_t count, void* userdata) {
@@ -347,19 +338,23 @@ FtpResult CFtpConnection::GetFile(const QByteArray& remoteName, const QString& l
     UniqueFd file(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!file.IsOpen())
         return FtpResult(FtpReason::LocalFile);
-    int fd = file.Get();
+    const int fd = file.Get();
+    FileSink sink(fd);
     const QByteArray url = FileUrl(remoteName);
     const curl_off_t announced = ServerSize(*m_easy, url);
     CURL* curl = m_easy->Begin(url);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToFile);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &fd);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     // The transfer ends when the server says so, not at the size it announced: a file may
     // hold more than SIZE says.
     curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
-    FtpResult result = m_easy->Outcome(m_easy->Perform([fd] {
+    FtpResult result = m_easy->Outcome(m_easy->Perform([fd, &sink] {
+        sink.Discard();
         if (::ftruncate(fd, 0) == 0)
             ::lseek(fd, 0, SEEK_SET);
     }));
+    if (result && !sink.Flush())
+        result = FtpResult(FtpReason::LocalFile);
     // Yet a server may end the data early and still report success: fewer bytes than it
     // announced is a cut-off download.
     curl_off_t received = 0;
