@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -115,13 +114,9 @@ double External(const QString& program, const QStringList& arguments) {
 
 // A command that measures itself and prints the seconds.
 double Reported(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, arguments);
-    process.waitForFinished(-1);
     bool ok = false;
-    const double seconds = process.readAllStandardOutput().trimmed().toDouble(&ok);
-    if (!ok || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+    const double seconds = Run(program, arguments).trimmed().toDouble(&ok);
+    if (!ok)
         qFatal("%s failed: %s", qPrintable(program), qPrintable(arguments.join(' ')));
     return seconds;
 }
