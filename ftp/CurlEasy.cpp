@@ -155,13 +155,17 @@ CurlEasy::~CurlEasy() {
         QuitWithinLimit([curl = m_curl] { curl_easy_cleanup(curl); });
 }
 
-void CurlEasy::QuitWithinLimit(const std::function<void()>& quit) {
-    // Quitting sends QUIT and waits for the answer. A server that never answers is cut off
-    // after a short while instead of holding the caller up for the whole reply limit.
+void CurlEasy::WatchControlSocket() {
     curl_socket_t control = CURL_SOCKET_BAD;
     if (curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &control) != CURLE_OK)
         control = CURL_SOCKET_BAD;
     m_controlSocket.Watch(control);
+}
+
+void CurlEasy::QuitWithinLimit(const std::function<void()>& quit) {
+    // Quitting sends QUIT and waits for the answer. A server that never answers is cut off
+    // after a short while instead of holding the caller up for the whole reply limit.
+    WatchControlSocket();
     auto quitting = std::async(std::launch::async, quit);
     if (quitting.wait_for(kQuitLimit) == std::future_status::timeout)
         m_controlSocket.CutOff();
@@ -391,7 +395,17 @@ CURLcode CurlEasy::Perform(const std::function<void()>& rewind) {
             rewind();
         code = PerformOnce();
     }
+    // libcurl 7.88 can end an active-mode transfer at the server's 150 as if it were done when
+    // that reply comes quickly: neither data nor a final reply, so the wait has failed.
+    if (code == CURLE_OK && !m_address.isSftp && ResponseCode() / 100 == 1)
+        code = CURLE_FTP_ACCEPT_TIMEOUT;
     if (!m_passive && IsActiveModeFailure(code, ResponseCode())) {
+        // The server still owes the transfer command its reply, which this connection would
+        // read as the next command's: libcurl finds it cut off and logs in afresh.
+        if (code == CURLE_FTP_ACCEPT_TIMEOUT) {
+            WatchControlSocket();
+            m_controlSocket.CutOff();
+        }
         m_passive = true;
         ApplyDataConnectionMode();
         if (rewind)

@@ -87,6 +87,8 @@ private:
     // Runs `quit`, which ends the control connection, and cuts the connection off when the
     // server has not answered QUIT within a short while.
     void QuitWithinLimit(const std::function<void()>& quit);
+    // Makes the last request's control connection the one a cut-off ends.
+    void WatchControlSocket();
     void ApplyDataConnectionMode();
     long ConnectLimitMs(const QByteArray& url) const;
     void ApplyTls();

@@ -180,6 +180,7 @@ void FtpTest::steps_data() {
     row("late_425", "upload", R::Done, "^EPSV", 2);
     row("no_data_connection", "download", R::TimedOut);
     row("no_final_reply", "download", R::TimedOut);
+    row("early_150", "download", R::Done, "^EPSV", 1);
     row("pasv_elsewhere", "download", R::Done, "^PASV", 1);
     row("lying_size", "download", R::Done);
     row("short_data", "download", R::CutOff);

@@ -19,6 +19,7 @@ SCENARIOS = {
     "endless_multiline": {"greeting": ["220-still greeting", "sleep:0.01"] * 3000},
     "close_mid_transfer": {"data": "cut"}, "no_data_connection": {"data": "none"},
     "stall_data": {"data": "stall"},
+    "early_150": {"EPRT@0": ["200 Ok", "150 Ok"], "RETR@0": ["hang"]},  # 150 before the transfer command
     "no_final_reply": {"data": "no final reply"}, "late_425": {"data": "refuse active"},
     "late_425_no_mlsd": {"data": "refuse active", "MLSD": ["500 No"]},
     "pasv_elsewhere": {"EPSV": ["500 No"], "EPRT": ["500 No"]},  # and PASV names another host
