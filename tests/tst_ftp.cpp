@@ -11,36 +11,10 @@
 
 #include <QtTest>
 #include <arpa/inet.h>
-#include <curl/curl.h>
-#include <fstream>
 #include <thread>
 #include <unistd.h>
 
 namespace {
-
-// Names may be any bytes, GBK too.
-QByteArray Read(const QByteArray& path) {
-    std::ifstream file(path.constData(), std::ios::binary);
-    return file ? QByteArray::fromStdString({std::istreambuf_iterator<char>(file), {}}) : "(none)";
-}
-
-void Write(const QString& path, const QByteArray& content) {
-    std::ofstream(QFile::encodeName(path), std::ios::binary) << content.toStdString();
-}
-
-// libcurl makes each handle with one calloc of the handle's size: this one lets a number of
-// them succeed, then fails them (-1: no limit).
-std::atomic<size_t> g_handleSize{0};
-std::atomic<bool> g_measuring{false};
-std::atomic<int> g_handlesLeft{-1};
-
-void* SwitchableCalloc(size_t count, size_t size) {
-    if (g_measuring)
-        g_handleSize = std::max<size_t>(g_handleSize, count * size);
-    else if (count * size == g_handleSize && g_handlesLeft >= 0 && g_handlesLeft-- == 0)
-        return nullptr;
-    return std::calloc(count, size);
-}
 
 int Count(const QStringList& commands, const QString& pattern) {
     return int(commands.filter(QRegularExpression(pattern)).size());
@@ -89,7 +63,7 @@ struct Step {
         cancel.join();
         return result;
     }
-    QByteArray Got() const { return Read(QFile::encodeName(local.filePath("got"))); }
+    QByteArray Got() const { return ReadBytes(local.filePath("got")); }
 };
 
 } // namespace
@@ -108,8 +82,6 @@ private slots:
     void certificateFactsAreTrue_data();
     void certificateFactsAreTrue();
     void cancelEndsAStalledLookup();
-    void failedHandleFailsLikeALogin_data();
-    void failedHandleFailsLikeALogin();
 
 private:
     QTemporaryDir m_dir;
@@ -119,23 +91,14 @@ private:
 void FtpTest::initTestCase() {
     // OpenSSL defaults as loose as a system may have them, read as libcurl starts: the program
     // must not rely on stricter ones.
-    Write(m_dir.filePath("openssl.cnf"), "openssl_conf = c\n[c]\nssl_conf = s\n[s]\n"
-                                         "system_default = d\n[d]\nMinProtocol = TLSv1\n"
-                                         "CipherString = ALL:@SECLEVEL=0\n");
+    WriteBytes(m_dir.filePath("openssl.cnf"), "openssl_conf = c\n[c]\nssl_conf = s\n[s]\n"
+                                              "system_default = d\n[d]\nMinProtocol = TLSv1\n"
+                                              "CipherString = ALL:@SECLEVEL=0\n");
     qputenv("OPENSSL_CONF", QFile::encodeName(m_dir.filePath("openssl.cnf")));
     // A proxy in the environment is never used: through this one every step would fail.
     for (const char* proxy : {"ftp_proxy", "all_proxy", "ALL_PROXY", "FTP_PROXY"})
         qputenv(proxy, "http://127.0.0.1:9");
     qputenv("SSLKEYLOGFILE", QFile::encodeName(m_dir.filePath("keys.log")));
-    // Its CTest entry has the test start libcurl, before the program would, to fail its handles.
-    if (qEnvironmentVariableIsSet("TOLMI_FAIL_HANDLES")) {
-        QCOMPARE(curl_global_init_mem(CURL_GLOBAL_DEFAULT, std::malloc, std::free, std::realloc,
-                                      strdup, SwitchableCalloc),
-                 CURLE_OK);
-        g_measuring = true;
-        curl_easy_cleanup(curl_easy_init());
-        g_measuring = false;
-    }
     QString error;
     QVERIFY2(m_certificates.Generate(error), qPrintable(error));
 }
@@ -240,9 +203,9 @@ void FtpTest::steps() {
     Step run;
     const QByteArray up(2 << 20, 'u');
     const QByteArray local = option == "local-exists" ? "precious" : "(none)";
-    Write(run.local.filePath("up"), up);
+    WriteBytes(run.local.filePath("up"), up);
     if (option == "local-exists")
-        Write(run.local.filePath("got"), local);
+        WriteBytes(run.local.filePath("got"), local);
     // Short limits for misbehaving scenarios, but the QUIT rows: their release has its own bound.
     if (scripted && option.isEmpty() && !server.contains("quit"))
         run.timeouts = {1000, 1000, 1000, 1000};
@@ -263,7 +226,7 @@ void FtpTest::steps() {
     QCOMPARE(run.Got(), result && step.startsWith("download") ? served : local);
     if (!scripted) {
         const QByteArray before = existing.isEmpty() ? "(none)" : existing;
-        QCOMPARE(Read(QFile::encodeName(py.Root() + "/a.txt")),
+        QCOMPARE(ReadBytes(py.Root() + "/a.txt"),
                  result && step.startsWith("upload") ? up : before);
         QVERIFY(QDir(py.Root()).entryList(QDir::Files | QDir::Hidden).size() <= 1);
     }
@@ -318,11 +281,11 @@ void FtpTest::realServer() {
     Step run;
     run.dir = dir;
     run.trust.SetAuthorityFile(m_certificates.Authority());
-    Write(run.local.filePath("up"), content);
+    WriteBytes(run.local.filePath("up"), content);
     const QString address = scheme + server.Address();
     QVERIFY(run.Run(address, "upload", name));
     const QByteArray path = QFile::encodeName(server.Root() + "/" + dir + "/") + name;
-    QCOMPARE(Read(path), content);
+    QCOMPARE(ReadBytes(path), content);
     QVERIFY(run.Run(address, "list") && run.Run(address, "list"));
     const auto listed = [&](const RemoteEntry& entry) {
         return entry.name == name && entry.size == content.size();
@@ -398,7 +361,7 @@ void FtpTest::tls() {
     if (pinned)
         run.trust.Pin(ServerAddress::Parse(server.Address(), 21)->Key(),
                       ServerCertificate::FromPem(self0.readAll())->publicKeyPin);
-    Write(run.local.filePath("up"), "up");
+    WriteBytes(run.local.filePath("up"), "up");
     run.pauseMs = step.startsWith("login") ? 0 : 500;
     run.cancelAfterMs = step.endsWith("cancelled") ? 1000 : 0;
     const QString at = address.arg(server.Address().section(':', 1));
@@ -451,39 +414,6 @@ void FtpTest::cancelEndsAStalledLookup() {
     QCOMPARE(run.Run("stalled.test", "login").Reason(), FtpReason::Cancelled);
     ::close(resolver);
     QCOMPARE_LT(run.elapsedMs, 1300);
-}
-
-void FtpTest::failedHandleFailsLikeALogin_data() {
-    QTest::addColumn<int>("handlesMade");
-    QTest::addColumn<TlsOffer>("tls");
-    QTest::newRow("login") << 0 << TlsOffer::None;
-    // The login's handle, and the one its first request makes to close connections with.
-    QTest::newRow("certificate probe") << 2 << TlsOffer::Explicit;
-}
-
-// A libcurl that cannot make a handle, for the login or for the certificate probe after it: no
-// connection, no certificate to ask about, and the next login works.
-void FtpTest::failedHandleFailsLikeALogin() {
-    if (g_handleSize == 0)
-        QSKIP("runs in its own CTest entry");
-    QFETCH(int, handlesMade);
-    QFETCH(TlsOffer, tls);
-    TestServerOptions options;
-    options.tls = tls;
-    options.certificate = m_certificates.SelfSigned(0);
-    TestServer server(options);
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
-    Step run;
-    const FtpReason login =
-        tls == TlsOffer::None ? FtpReason::Done : FtpReason::CertificateNotTrusted;
-    g_handlesLeft = handlesMade;
-    const FtpResult failed = run.Run(server.Address(), "login");
-    g_handlesLeft = -1;
-    QCOMPARE(failed.Reason(), tls == TlsOffer::None ? FtpReason::Unreachable : login);
-    QVERIFY(!run.certificate);
-    QCOMPARE(run.Run(server.Address(), "login").Reason(), login);
-    QCOMPARE(bool(run.certificate), tls != TlsOffer::None);
 }
 
 QTEST_GUILESS_MAIN(FtpTest)

@@ -16,9 +16,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QtTest>
-#include <csignal>
-#include <spawn.h>
-#include <sys/wait.h>
 
 namespace {
 
@@ -28,11 +25,6 @@ QRect VisibleRect(QWidget* control) {
     if (label == nullptr)
         return control->geometry();
     return QRect(label->pos(), label->sizeHint()).intersected(label->geometry());
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
 }
 
 // The real window, shown and active, its modal windows answered by `modals`.
@@ -107,8 +99,6 @@ private slots:
     void certificateQuestion();
     void hostKeyQuestion();
     void startUpWritesNoSettings();
-    void programStaysUp_data();
-    void programStaysUp();
 
 private:
     QTemporaryDir m_local;
@@ -249,7 +239,7 @@ void WindowTest::aSessionOnTheServer() {
     window.modals.fileName = m_local.filePath("deep");
     window.Click(IDC_DOWNLOAD);
     QCOMPARE(window.modals.offeredNames, QStringList{"deep.txt"});
-    QCOMPARE(ReadFile(window.modals.fileName), "docs/sub/deep.txt");
+    QCOMPARE(ReadBytes(window.modals.fileName), "docs/sub/deep.txt");
     window.modals.fileName = m_local.filePath("上传 [1].txt");
     QFile(window.modals.fileName).open(QIODevice::WriteOnly);
     window.Click(IDC_UPLOAD);
@@ -369,7 +359,7 @@ void WindowTest::cancelAndCloseEndEachPhase() {
     QCOMPARE(window.modals.texts, closed ? QStringList() : QStringList{message});
     QCOMPARE(window.dlg.isVisible(), !closed);
     QCOMPARE(QFile::exists(local), phase == "upload");
-    QCOMPARE(ReadFile(server.Root() + "/" + name), "old");
+    QCOMPARE(ReadBytes(server.Root() + "/" + name), "old");
     if (phase == "listing" && !closed)
         QCOMPARE(window.Lines(), QStringList());
     QVERIFY(!window.dlg.HoldsConnection());
@@ -483,32 +473,6 @@ void WindowTest::startUpWritesNoSettings() {
     QCOMPARE(theApp.m_pMainWnd, nullptr);
     QCOMPARE(okText, QString("确定"));
     QCOMPARE(QDir(config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
-}
-
-void WindowTest::programStaysUp_data() {
-    QTest::addColumn<QByteArrayList>("arguments");
-    QTest::newRow("no arguments at all") << QByteArrayList();
-    // Were Qt to read these, "-platform" would make the program fail at once.
-    QTest::newRow("Qt's options") << QByteArrayList{TOLMI_BINARY, "-platform", "none", "-style",
-                                                    "x"};
-}
-
-void WindowTest::programStaysUp() {
-    QFETCH(QByteArrayList, arguments);
-    std::vector<char*> argv;
-    for (QByteArray& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    QCOMPARE(posix_spawn(&pid, TOLMI_BINARY, nullptr, nullptr, argv.data(), environ), 0);
-    QTest::qWait(1500);
-    int status = 0;
-    const pid_t ended = waitpid(pid, &status, WNOHANG);
-    if (ended == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    QVERIFY2(ended == 0, qPrintable(QString("ended with status %1").arg(status)));
 }
 
 QTEST_MAIN(WindowTest)

@@ -41,8 +41,6 @@ def listing_lines(kind):
     if kind == "names":
         return [b"type=file; evil\rDELE a.txt", b"type=file; nul\0inside", b"type=file; /",
                 b"type=dir; docs", b"type=file; a.txt"]
-    if kind == "long_line":
-        return [b"type=file; before", b"type=file; " + b"x" * (10 << 20), b"type=file; after"]
     if kind == "many":
         return [b"type=file; entry-%06d" % i for i in range(200000)]
     if kind == "unread":  # LIST gives this line in a form no parser reads; NLST names it

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QTest>
 #include <arpa/inet.h>
+#include <fstream>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/socket.h>
@@ -50,15 +51,23 @@ TLSRequired %3
 TLSLog %4/tls.log
 )";
 
-void Write(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    // Private: proftpd refuses an account file that others may read.
-    if (!file.open(QIODevice::WriteOnly, QFile::ReadOwner | QFile::WriteOwner) ||
-        file.write(content) != content.size())
-        qFatal("cannot write %s", qPrintable(path));
+} // namespace
+
+QByteArray ReadBytes(const QByteArray& path) {
+    std::ifstream file(path.constData(), std::ios::binary);
+    return file ? QByteArray::fromStdString({std::istreambuf_iterator<char>(file), {}}) : "(none)";
 }
 
-} // namespace
+QByteArray ReadBytes(const QString& path) {
+    return ReadBytes(QFile::encodeName(path));
+}
+
+void WriteBytes(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
 
 quint16 FreeLoopbackPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -157,10 +166,13 @@ bool TestServer::StartPyftpdlib(QString& error) {
 bool TestServer::StartProftpd(QString& error) {
     m_port = m_options.port ? m_options.port : FreeLoopbackPort();
     const QByteArray gid = QByteArray::number(::getgid()), group = ::getgrgid(::getgid())->gr_name;
-    Write(m_dir.filePath("passwd"), "tolmi:" + QByteArray(kPasswordHash) + ":" +
-                                        QByteArray::number(::getuid()) + ":" + gid +
-                                        "::" + QFile::encodeName(Root()) + ":/bin/sh\n");
-    Write(m_dir.filePath("group"), group + ":x:" + gid + ":\n");
+    WriteBytes(m_dir.filePath("passwd"), "tolmi:" + QByteArray(kPasswordHash) + ":" +
+                                             QByteArray::number(::getuid()) + ":" + gid +
+                                             "::" + QFile::encodeName(Root()) + ":/bin/sh\n");
+    WriteBytes(m_dir.filePath("group"), group + ":x:" + gid + ":\n");
+    // proftpd refuses account files that others may read.
+    for (const char* file : {"passwd", "group"})
+        QFile::setPermissions(m_dir.filePath(file), QFile::ReadOwner | QFile::WriteOwner);
     QString config = QString(kProftpdConfig)
                          .arg(m_port)
                          .arg(::getpwuid(::getuid())->pw_name, group, m_dir.path());
@@ -169,7 +181,7 @@ bool TestServer::StartProftpd(QString& error) {
             QString(kProftpdTls)
                 .arg(QFileInfo(TOLMI_PROFTPD).path() + "/../lib/proftpd", m_options.certificate,
                      m_options.tls == TlsOffer::Required ? "on" : "off", m_dir.path());
-    Write(m_dir.filePath("proftpd.conf"), config.toUtf8());
+    WriteBytes(m_dir.filePath("proftpd.conf"), config.toUtf8());
     m_process.start(TOLMI_PROFTPD, {"-n", "-q", "-c", m_dir.filePath("proftpd.conf")});
     // It logs its start once it listens.
     const auto started = [this] { return !LogLines("system.log").filter("STARTUP").isEmpty(); };
@@ -184,9 +196,7 @@ int TestServer::TlsDataConnections() const {
 }
 
 void TestServer::WriteFile(const QString& relativePath, const QByteArray& content) const {
-    const QString path = QDir(Root()).filePath(relativePath);
-    QDir().mkpath(QFileInfo(path).path());
-    Write(path, content);
+    WriteBytes(QDir(Root()).filePath(relativePath), content);
 }
 
 void TestServer::MakeDirectory(const QString& relativePath) const {

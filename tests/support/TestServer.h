@@ -88,3 +88,9 @@ quint16 FreeLoopbackPort();
 
 // A program's standard output, empty when it failed.
 QByteArray Run(const QString& program, const QStringList& arguments);
+
+// A file's bytes, "(none)" when it cannot be read. A path in bytes may hold any name, GBK too.
+QByteArray ReadBytes(const QByteArray& path);
+QByteArray ReadBytes(const QString& path);
+// The folder is made as needed.
+void WriteBytes(const QString& path, const QByteArray& content);
