@@ -7,6 +7,19 @@
 
 #include <QtTest>
 
+namespace {
+
+// The listing fed to a parser in pieces of `chunk` bytes, as it may arrive.
+ListingParser Parsed(ListingFormat format, const QByteArray& listing, qsizetype chunk) {
+    ListingParser parser(format);
+    for (qsizetype i = 0; i < listing.size(); i += chunk)
+        parser.Feed(listing.constData() + i, std::min(chunk, listing.size() - i));
+    parser.Finish();
+    return parser;
+}
+
+} // namespace
+
 class ParserTest : public QObject {
     Q_OBJECT
 
@@ -44,13 +57,10 @@ void ParserTest::listingLines() {
     QFETCH(bool, mlsd);
     QFETCH(QByteArray, kind);
     QFETCH(int, unread);
-    // Twice over: no line may give two entries or take the line after it into its own.
-    ListingParser parser(mlsd ? ListingFormat::Mlsd : ListingFormat::List);
-    for (const QByteArray& line : (listing + '\n' + listing).split('\n')) {
-        const QByteArray sent = line + "\r\n";
-        parser.Feed(sent.constData(), sent.size());
-    }
-    parser.Finish();
+    // Twice over, a byte at a time: no line may give two entries or take the next into its own.
+    QByteArray twice = listing + '\n' + listing + '\n';
+    twice.replace('\n', "\r\n");
+    ListingParser parser = Parsed(mlsd ? ListingFormat::Mlsd : ListingFormat::List, twice, 1);
     QCOMPARE(parser.UnreadLines(), 2 * unread);
     const auto& entries = parser.Entries();
     QCOMPARE(entries.size(), size_t(kind == "none" ? 0 : 2));
@@ -65,10 +75,7 @@ void ParserTest::listingLines() {
 void ParserTest::splitsLinesAcrossChunks() {
     const QByteArray listing = "type=dir; one\r\ntype=file; t\rwo\ntype=file; three";
     for (int chunk = 1; chunk <= listing.size(); ++chunk) {
-        ListingParser parser(ListingFormat::Mlsd);
-        for (int i = 0; i < listing.size(); i += chunk)
-            parser.Feed(listing.constData() + i, std::min<size_t>(chunk, listing.size() - i));
-        parser.Finish();
+        ListingParser parser = Parsed(ListingFormat::Mlsd, listing, chunk);
         const auto& entries = parser.Entries();
         QCOMPARE(entries.size(), size_t(3));
         QCOMPARE(entries[0].name, QByteArray("one"));
@@ -79,12 +86,9 @@ void ParserTest::splitsLinesAcrossChunks() {
 }
 
 void ParserTest::dropsOverlongLines() {
-    ListingParser parser(ListingFormat::Mlsd);
     const QByteArray longName(ListingParser::kMaxLineLength, 'x');
     const QByteArray listing = "type=file; before\ntype=file; " + longName + "\ntype=file; after\n";
-    for (int i = 0; i < listing.size(); i += 1000)
-        parser.Feed(listing.constData() + i, std::min<size_t>(1000, listing.size() - i));
-    parser.Finish();
+    ListingParser parser = Parsed(ListingFormat::Mlsd, listing, 1000);
     QCOMPARE(parser.Entries().size(), size_t(2));
     QCOMPARE(parser.Entries()[1].name, QByteArray("after"));
     QCOMPARE(parser.UnreadLines(), 1);
