@@ -7,24 +7,30 @@
 
 namespace {
 
-// Removes the accounts of runs that ended without removing theirs, then makes the host key, the
-// account, its home and the configuration.
+// The accounts of runs that ended without removing theirs go first.
 constexpr char kSetUp[] = R"(set -e; cd "$0"
 for u in $(grep -o '^tolmi-sftp-[0-9]*' /etc/passwd); do
   [ -d /proc/${u#tolmi-sftp-} ] || userdel -f -r $u 2>/dev/null || true; done
 mkdir -p home /run/sshd; chmod 711 .; ssh-keygen -q -t ed25519 -N '' -f host_key
 useradd -M -d "$PWD/home" -s /bin/sh "$1"; chown "$1" home; echo "$1:pw" | chpasswd
-printf 'ListenAddress 127.0.0.1\nHostKey %s/host_key\nPidFile %s/pid\nUsePAM no\nStrictModes no
-LogLevel VERBOSE\nSubsystem sftp internal-sftp\nPort %s\n' "$PWD" "$PWD" "$2" >config)";
+cat >config <<END
+ListenAddress 127.0.0.1
+Port $2
+HostKey $PWD/host_key
+PidFile $PWD/pid
+UsePAM no
+StrictModes no
+LogLevel VERBOSE
+Subsystem sftp internal-sftp
+END)";
 
 } // namespace
 
 bool SshServer::Start(QString& error) {
     m_port = FreeLoopbackPort();
-    const QString user = "tolmi-sftp-" + QString::number(::getpid());
-    if (Run("sh", {"-c", kSetUp, m_dir.path(), user, QString::number(m_port)}).isEmpty())
+    m_user = "tolmi-sftp-" + QString::number(::getpid());
+    if (Run("sh", {"-c", kSetUp, m_dir.path(), m_user, QString::number(m_port)}).isEmpty())
         return false;
-    m_user = user;
     // sshd ends with the test, even one that crashed.
     m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process.start("/usr/sbin/sshd",
@@ -36,8 +42,7 @@ bool SshServer::Start(QString& error) {
 
 SshServer::~SshServer() {
     Stop();
-    if (!m_user.isEmpty())
-        Run("userdel", {"-f", "-r", m_user});
+    Run("userdel", {"-f", "-r", m_user});
 }
 
 qint64 SshServer::SessionPid() const {

@@ -2,8 +2,7 @@
 
 #include "support/TestServer.h"
 
-// OpenSSH's sshd with its own configuration, host key and log, for a throw-away account. Needs
-// root.
+// OpenSSH's sshd with its own configuration, host key and log, for a throw-away account, as root.
 class SshServer : public ServerProcess {
 public:
     ~SshServer();
