@@ -1,14 +1,40 @@
 #!/usr/bin/env bash
-# Unpacks the Debian package DEB into a temporary folder, compares its files with the list in
-# EXPECTED, and runs the unpacked program on a real X server until its window opens and closes.
+# Compares the files of the Debian package DEB with the list in EXPECTED, validates its menu entry
+# and AppStream metadata, then runs its program under Xvfb and openbox: the window must be a normal
+# application window with neither a minimise nor a maximise box, and closing it ends the program.
 set -euo pipefail
-deb=$1
-expected=$2
-here=$(dirname "$0")
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT
+# Polls a command for up to ten seconds until it succeeds.
+wait_for() {
+    for _ in $(seq 100); do eval "$1" >/dev/null 2>&1 && return 0 || sleep 0.1; done
+    echo "timed out waiting for: $1" >&2 && return 1
+}
 
-dpkg-deb -x "$deb" "$root"
-diff -u "$expected" <(cd "$root" && find . -type f -o -type l | cut -c2- | LC_ALL=C sort)
-dpkg-deb -f "$deb" Package Version Depends Recommends Section Installed-Size
-"$here/x11_window.sh" "$root/usr/bin/tolmi"
+dpkg-deb -x "$1" "$work/root"
+diff -u "$2" <(cd "$work/root" && find . -type f -o -type l | cut -c2- | LC_ALL=C sort)
+# The validators pass files with remarks too: only the bare verdict passes here.
+share=$work/root/usr/share
+[[ -z $(desktop-file-validate "$share/applications/tolmi.desktop" 2>&1) ]]
+metainfo=$share/metainfo/io.github.tolmi.tolmi.metainfo.xml
+[[ $(appstreamcli validate --pedantic --no-net "$metainfo" 2>&1) == *"Validation was successful." ]]
+
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3>"$work/display" 2>/dev/null &
+wait_for "test -s $work/display"
+export DISPLAY=":$(cat "$work/display")" HOME=$work XDG_CONFIG_HOME=$work XDG_CACHE_HOME=$work
+# Openbox ignores windows mapped while it is still starting: wait for its start-up command.
+openbox --startup "touch $work/wm-ready" >/dev/null 2>&1 &
+wait_for "test -e $work/wm-ready"
+QT_QPA_PLATFORM=xcb "$work/root/usr/bin/tolmi" &
+app=$!
+wait_for "wmctrl -l | grep -q ."
+window=$(wmctrl -l | awk 'NR == 1 { print $1 }')
+
+[[ $(xprop -id "$window" _NET_WM_WINDOW_TYPE) == *" = _NET_WM_WINDOW_TYPE_NORMAL" ]]
+# Motif hints (flags, functions, decorations): functions close, move and resize; no minimise
+# (0x8, 0x20) or maximise (0x10, 0x40). Openbox shows both boxes anyway; others honour this.
+read -r flags functions decorations _ < <(xprop -id "$window" _MOTIF_WM_HINTS | cut -d= -f2 | tr -d ,)
+(((flags & 0x3) == 0x3 && functions == 0x26 && (decorations & 0x60) == 0))
+
+wmctrl -i -c "$window"
+wait "$app"
