@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Compares the files of the Debian package DEB with the list in EXPECTED, validates its menu entry
-# and AppStream metadata, then runs its program under Xvfb and openbox: the window must be a normal
-# application window with neither a minimise nor a maximise box, and closing it ends the program.
+# The Debian package DEB: its files are those listed in EXPECTED, its menu entry and AppStream
+# metadata validate, and its program's window under Xvfb and openbox is a normal application
+# window with no minimise or maximise box, whose close request ends the program.
 set -euo pipefail
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT
@@ -13,7 +13,7 @@ wait_for() {
 
 dpkg-deb -x "$1" "$work/root"
 diff -u "$2" <(cd "$work/root" && find . -type f -o -type l | cut -c2- | LC_ALL=C sort)
-# The validators pass files with remarks too: only the bare verdict passes here.
+# The validators pass files with remarks too: only the bare verdict passes.
 share=$work/root/usr/share
 [[ -z $(desktop-file-validate "$share/applications/tolmi.desktop" 2>&1) ]]
 metainfo=$share/metainfo/io.github.tolmi.tolmi.metainfo.xml
