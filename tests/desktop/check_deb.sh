@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The Debian package DEB: its files are those listed in EXPECTED, its menu entry and AppStream
-# metadata validate, and its program's window under Xvfb and openbox is a normal application
-# window with no minimise or maximise box, whose close request ends the program.
+# The Debian package DEB: lintian finds no error or warning, its files are those listed in
+# EXPECTED, its menu entry and AppStream metadata validate, and its program's window under Xvfb and
+# openbox is a normal application window with no minimise or maximise box, whose close request
+# ends the program.
 set -euo pipefail
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT
@@ -11,6 +12,7 @@ wait_for() {
     echo "timed out waiting for: $1" >&2 && return 1
 }
 
+lintian --fail-on error,warning --display-info "$1"
 dpkg-deb -x "$1" "$work/root"
 diff -u "$2" <(cd "$work/root" && find . -type f -o -type l | cut -c2- | LC_ALL=C sort)
 # The validators pass files with remarks too: only the bare verdict passes.
