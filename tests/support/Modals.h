@@ -6,17 +6,14 @@
 #include <functional>
 
 class ProgressDialog;
-class QWidget;
 
 // Answers each modal window that opens while it lives, as a user does: a message box with
 // `boxKeys`, a file dialog with `fileName` and Enter (Escape when empty), the progress window
-// with `onProgress`.
-class Modals : public QObject {
-public:
+// with `onProgress`. Each but the progress window must be titled with the program's name.
+struct Modals {
     Modals();
 
-    QStringList texts; // of the message boxes
-    QStringList titles;
+    QStringList messages;
     QStringList offeredNames; // by the file dialogs
     QString fileName;
     QList<int> boxKeys{Qt::Key_Return};
@@ -24,8 +21,6 @@ public:
     bool progressShown = false;
 
 private:
-    void Answer(QWidget* modal);
-
     QTimer m_timer;
     QPointer<QWidget> m_answered;
 };
