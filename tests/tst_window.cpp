@@ -83,7 +83,6 @@ private slots:
     void keysRunTheCommandTheyName_data();
     void keysRunTheCommandTheyName();
     void aSessionOnTheServer();
-    void eachMistakeHasItsMessage();
     void cancelAndCloseEndEachPhase_data();
     void cancelAndCloseEndEachPhase();
     void progressSaysHowTheLineIsProtected_data();
@@ -164,30 +163,28 @@ void WindowTest::opensWithItsTextsLabelsAndTabOrder() {
 }
 
 void WindowTest::keysRunTheCommandTheyName_data() {
-    QTest::addColumn<int>("focus");
-    QTest::addColumn<int>("key");
+    QTest::addColumn<ResourceId>("focus");
+    QTest::addColumn<Qt::Key>("key");
     QTest::addColumn<QString>("result"); // the message, or how the window ended
     // An empty server field fails at once: each Enter is one Connect and one message.
-    // clang-format off
-    QTest::newRow("Enter in a field") << int(IDC_SERVER) << int(Qt::Key_Return) << "无法连接！";
-    QTest::newRow("keypad Enter") << int(IDC_PASSWORD) << int(Qt::Key_Enter) << "无法连接！";
-    QTest::newRow("Enter on Refresh") << int(IDC_REFRESH) << int(Qt::Key_Return) << "无法刷新！";
-    QTest::newRow("Escape") << int(IDC_SERVER) << int(Qt::Key_Escape) << "rejected";
-    QTest::newRow("Exit") << int(IDC_EXIT) << int(Qt::Key_Space) << "accepted";
-    // clang-format on
+    QTest::newRow("Enter in a field") << IDC_SERVER << Qt::Key_Return << "无法连接！";
+    QTest::newRow("Enter on Refresh") << IDC_REFRESH << Qt::Key_Return << "无法刷新！";
+    QTest::newRow("Escape") << IDC_SERVER << Qt::Key_Escape << "rejected";
+    QTest::newRow("Exit") << IDC_EXIT << Qt::Key_Space << "accepted";
 }
 
 void WindowTest::keysRunTheCommandTheyName() {
-    QFETCH(int, focus);
-    QFETCH(int, key);
+    QFETCH(ResourceId, focus);
+    QFETCH(Qt::Key, key);
     Window window;
-    window(ResourceId(focus))->setFocus();
-    QTest::keyClick(window.windowHandle(), Qt::Key(key));
+    window(focus)->setFocus();
+    QTest::keyClick(window.windowHandle(), key);
     const bool accepted = window.result() == QDialog::Accepted;
     const QString ended = window.isVisible() ? "" : accepted ? "accepted" : "rejected";
     QTEST(window.messages.join('|') + ended, "result");
 }
 
+// Each command once, and what the user may get wrong, each with its message.
 void WindowTest::aSessionOnTheServer() {
     TestServer server({TestServer::KindFromEnvironment()});
     QString error;
@@ -200,6 +197,14 @@ void WindowTest::aSessionOnTheServer() {
     // Connect lists directories first; Refresh shows the same lines in the server's order.
     window.Click(IDOK);
     const QStringList grouped = window.Lines();
+    // 1. No file to upload.
+    window.Click(IDC_UPLOAD);
+    // 2. The arrow keys select as the mouse does: a selected line locks the login fields.
+    window.List()->setFocus();
+    QTest::keyClick(window.windowHandle(), Qt::Key_Down);
+    QCOMPARE(window.Enabled(), "00011");
+    window.Click(IDC_DOWNLOAD); // a directory
+    QCOMPARE(window.Enabled(), "11110");
     window.Click(IDC_REFRESH);
     QStringList inOrder = window.Lines();
     QStringList names = inOrder;
@@ -212,68 +217,41 @@ void WindowTest::aSessionOnTheServer() {
     std::stable_partition(inOrder.begin(), inOrder.end(), isDirectory);
     QCOMPARE(grouped, inOrder);
     QVERIFY(!window.progressShown);
-    // Entering goes into the listed directory, with no message; transfers happen there too.
-    window.ClickLine("[docs]", true);
-    window.ClickLine("[sub]", true);
-    QCOMPARE(window.Lines(), QStringList({"[..]", "deep.txt"}).mid(dots ? 0 : 1));
-    window.ClickLine("deep.txt");
-    window.fileName = m_local.filePath("deep");
-    window.Click(IDC_DOWNLOAD);
-    QCOMPARE(window.offeredNames, QStringList{"deep.txt"});
-    QCOMPARE(ReadBytes(window.fileName), "docs/sub/deep.txt");
-    window.fileName = m_local.filePath("上传 [1].txt");
-    WriteBytes(window.fileName, {});
-    window.Click(IDC_UPLOAD);
-    QVERIFY(QFile::exists(server.Root() + "/docs/sub/上传 [1].txt"));
-    QCOMPARE(window.messages, QStringList({"连接成功！" + server.Address(), "刷新成功！",
-                                           "下载成功!", "上传成功！"}));
-    if (dots) {
-        window.ClickLine("[..]", true);
-        QVERIFY(window.Lines().contains("[sub]"));
-    }
-    QVERIFY(!window.HoldsConnection());
-}
-
-// What the user may get wrong, each with its message; the window stays usable after each.
-void WindowTest::eachMistakeHasItsMessage() {
-    TestServer server;
-    QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
-    server.WriteFile("a.txt", "a");
-    server.MakeDirectory("docs");
-    Window window;
-    window.LogIn(server);
-    window.Click(IDOK);
-    // 1. No file to upload.
-    window.Click(IDC_UPLOAD);
-    // 2. The arrow keys select as the mouse does: a selected line locks the login fields.
-    window.List()->setFocus();
-    QTest::keyClick(window.windowHandle(), Qt::Key_Down);
-    QCOMPARE(window.Enabled(), "00011");
-    window.Click(IDC_DOWNLOAD); // [docs]
-    QCOMPARE(window.Enabled(), "11110");
     // 3. Listing again keeps the states, though no line is selected.
     window.ClickLine("a.txt");
     window.Click(IDOK);
     QCOMPARE(window.Enabled(), "00011");
     window.Click(IDC_DOWNLOAD);
+    // Entering goes into the listed directory, with no message; transfers happen there too.
+    window.ClickLine("[docs]", true);
+    window.ClickLine("[sub]", true);
+    QCOMPARE(window.Lines(), QStringList({"[..]", "deep.txt"}).mid(dots ? 0 : 1));
+    window.fileName = m_local.filePath("上传 [1].txt");
+    WriteBytes(window.fileName, {});
+    window.Click(IDC_UPLOAD);
+    QVERIFY(QFile::exists(server.Root() + "/docs/sub/上传 [1].txt"));
     // 4. No local name; clicking the still selected line enables Download again.
-    window.ClickLine("a.txt");
+    window.ClickLine("deep.txt");
+    window.fileName.clear();
     window.Click(IDC_DOWNLOAD);
-    window.ClickLine("a.txt");
+    window.ClickLine("deep.txt");
     QCOMPARE(window.Enabled(), "00011");
-    // 5. Enter after a download lists again, like any Enter in the window.
-    window.fileName = m_local.filePath("a.txt");
+    window.fileName = m_local.filePath("deep");
     window.Click(IDC_DOWNLOAD);
+    QCOMPARE(ReadBytes(window.fileName), "docs/sub/deep.txt");
+    // 5. Enter after a download lists again, like any Enter in the window.
     QTest::keyClick(window.windowHandle(), Qt::Key_Return);
     QVERIFY(window.isVisible());
     // 6. A directory gone from the server.
-    QVERIFY(QDir(server.Root()).rmdir("docs"));
-    window.ClickLine("[docs]", true);
+    QVERIFY(QDir(server.Root()).rmdir("目录"));
+    window.ClickLine("[目录]", true);
+    QCOMPARE(window.offeredNames, QStringList({"", "", "deep.txt", "deep.txt"}));
     const QString connected = "连接成功！" + server.Address();
-    QCOMPARE(window.messages, QStringList({connected, "请选择文件！", "不能下载目录，请重新选择!",
-                                           connected, "请选择要下载的文件!", "请输入文件名!",
-                                           "下载成功!", connected, "无法打开目录！"}));
+    QCOMPARE(window.messages,
+             QStringList({connected, "请选择文件！", "不能下载目录，请重新选择!", "刷新成功！",
+                          connected, "请选择要下载的文件!", "上传成功！", "请输入文件名!",
+                          "下载成功!", connected, "无法打开目录！"}));
+    QVERIFY(!window.HoldsConnection());
 }
 
 void WindowTest::cancelAndCloseEndEachPhase_data() {
