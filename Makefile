@@ -41,8 +41,17 @@ fuzz: deps
 	$(BUILD)-fuzz/tests/listing_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
 		$(BUILD)-fuzz/corpus tests/fuzz/corpus
 
+# A demo server with a small tree on port 2121, stopped with the client.
 run: program
-	$(PYTHON) tests/servers/demo_server.py -- $(BUILD)/tolmi
+	@demo=$$(mktemp -d -t tolmi-demo-XXXXXX); trap 'kill $$server; rm -rf $$demo' EXIT; trap exit INT TERM; \
+	mkdir -p $$demo/tree/pictures $$demo/tree/文档/内层目录; cd $$demo/tree; \
+	printf '这是 tolmi 的演示服务器。\nThis is the tolmi demo server.\n' >说明.txt; \
+	echo 'demo report' >'文档/报告 2026.txt'; echo nested >文档/内层目录/深处.txt; \
+	$(PYTHON) -c 'open("binary.bin", "wb").write(bytes(range(256)) * 64)'; cd $(CURDIR); \
+	$(PYTHON) tests/servers/ftpserver.py $$demo/tree /dev/null port=2121 user=demo password=demo >$$demo/out & \
+	server=$$!; until grep -q PORT $$demo/out; do sleep 0.1; kill -0 $$server 2>/dev/null || \
+	{ echo 'the demo server did not start (is port 2121 in use?)'; exit 1; }; done; \
+	echo 'Type into tolmi:  服务名 127.0.0.1:2121   登录名 demo   密码 demo'; $(BUILD)/tolmi
 
 install: build
 	cmake --install $(BUILD)

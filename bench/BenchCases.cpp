@@ -157,7 +157,7 @@ QString SizeLabel(qint64 bytes) {
 CaseResult ChineseListingCase(const BenchSettings& settings) {
     TestServerOptions options;
     options.kind = ServerKind::PyftpdlibListOnly;
-    options.chineseDates = true;
+    options.words << "chinese-dates";
     TestServer server(options);
     FillLargeDirectory(server, settings.entries, QStringLiteral("条目"), QStringLiteral("目录"));
     Start(server);

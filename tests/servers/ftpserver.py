@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """A real FTP server (pyftpdlib) for tests on 127.0.0.1, its port printed on stdout. Arguments:
-the login directory, the command log, then TestServer's options: "list-only", "port=2121"..."""
+the login directory, the command log, then option words: "list-only", "port=2121"..."""
 import re
 import sys
 
@@ -25,10 +25,7 @@ class ChineseDatesFS(AbstractedFS):
 
 def main():
     root, log_file = sys.argv[1:3]
-    options = {}
-    for option in sys.argv[3:]:
-        name, _, value = option.partition("=")
-        options[name] = value
+    options = dict(option.partition("=")[::2] for option in sys.argv[3:])
     certificate = options.get("tls-cert")
 
     def log(line):
@@ -77,8 +74,8 @@ def main():
         Handler.tls_control_required = Handler.tls_data_required = bool(
             {"tls-required", "implicit-tls"} & options.keys())
         Handler.dtp_handler = DataHandler
-    if "throttle" in options:
-        limit = int(options["throttle"])
+    limit = int(options.get("throttle", 0))
+    if limit:
         bases = (DataHandler, ThrottledDTPHandler) if certificate else (ThrottledDTPHandler,)
         Handler.dtp_handler = type("Throttled", bases, {"read_limit": limit, "write_limit": limit})
     if "cut-uploads" in options:

@@ -21,7 +21,6 @@ SCENARIOS = {
     "stall_data": {"data": "stall"},
     "early_150": {"EPRT@0": ["200 Ok", "150 Ok"], "RETR@0": ["hang"]},  # 150 before the transfer command
     "no_final_reply": {"data": "no final reply"}, "late_425": {"data": "refuse active"},
-    "late_425_no_mlsd": {"data": "refuse active", "MLSD": ["500 No"]},
     "pasv_elsewhere": {"EPSV": ["500 No"], "EPRT": ["500 No"]},  # and PASV names another host
     # Most of the tests' one-second reply limit.
     "slow_passive": {"EPSV": ["500 No"], "EPRT": ["500 No"], "PASV": ["sleep:0.7", "go"]},
@@ -35,17 +34,9 @@ for code in (425, 426, 452, 550, 552, 553):
     SCENARIOS[f"stor_temp_{code}"] = {"STOR .tolmi-": [f"{code} Not stored"]}
 REPLIES = {b"USER": "331 Ok", b"PASS": "230 Ok", b"TYPE": "200 Ok", b"PWD": '257 "/"', b"PBSZ": "200 Ok",
            b"PROT": "200 Ok", b"CWD": "250 Ok", b"QUIT": "221 Bye"}
-
-
-def listing_lines(kind):
-    if kind == "names":
-        return [b"type=file; evil\rDELE a.txt", b"type=file; nul\0inside", b"type=file; /",
-                b"type=dir; docs", b"type=file; a.txt"]
-    if kind == "many":
-        return [b"type=file; entry-%06d" % i for i in range(200000)]
-    if kind == "unread":  # LIST gives this line in a form no parser reads; NLST names it
-        return [b"type=file; a.txt", b"type=odd; odd name"]
-    return [b"type=dir; docs", b"type=file;size=18; a.txt", b"type=file;size=18; b.txt"]
+# MLSD lines; LIST gives a "type=odd" entry in a form no parser reads, NLST only names.
+LISTINGS = {"good": [b"type=dir; docs", b"type=file;size=18; a.txt", b"type=file;size=18; b.txt"],
+            "unread": [b"type=file; a.txt", b"type=odd; odd name"]}
 
 
 def tls_context(certificate):
@@ -89,7 +80,7 @@ class Session:
         if self.number >= self.args.tls_connections:
             return self.send("500 No")
         self.send("234 Ok")
-        self.tls = tls_context(self.args.tls_cert)
+        self.tls = tls_context(self.args.tls)
         self.conn = self.tls.wrap_socket(self.conn, server_side=True)
         self.file = self.conn.makefile("rb")
         self.misbehave(b"TLS")
@@ -129,12 +120,12 @@ class Session:
         self.send("226 Done")
 
     def listing(self, command):
-        lines = listing_lines(self.args.listing)
-        if command == b"NLST":
-            lines = [line.partition(b"; ")[2] for line in lines]
-        elif command == b"LIST":
-            lines = [(b"~~ " if b"odd" in line else (b"d" if b"dir" in line.split(b";")[0] else b"-")
-                      + b"rw-r--r-- 1 u g 18 Dec 06 18:10 ") + line.partition(b"; ")[2] for line in lines]
+        lines = []
+        for line in LISTINGS[self.args.listing]:
+            facts, _, name = line.partition(b"; ")
+            mode = {b"type=dir": b"d", b"type=odd": b"~~ "}.get(facts, b"-")
+            listed = mode + b"rw-r--r-- 1 u g 18 Dec 06 18:10 " + name
+            lines.append({b"MLSD": line, b"NLST": name}.get(command, listed))
         self.transfer(b"".join(line + b"\r\n" for line in lines))
 
     def run(self):
@@ -143,8 +134,8 @@ class Session:
         while line := self.file.readline().rstrip(b"\r\n"):
             # Where TLS is offered, clear commands are marked.
             with open(self.args.log, "ab") as log:
-                log.write((b"clear: " if self.tls is None and self.args.tls else b"") + line + b"\n")
-            if line.upper().startswith(b"AUTH") and self.args.tls:
+                log.write((b"clear: " if self.tls is None and self.args.tls is not None else b"") + line + b"\n")
+            if line.upper().startswith(b"AUTH") and self.args.tls is not None:
                 self.start_tls()
             elif not self.misbehave(line):
                 command, _, argument = line.partition(b" ")
@@ -182,11 +173,12 @@ def serve(conn, args, number):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("scenario", choices=SCENARIOS)
-    # --tls: AUTH works on the first --tls-connections connections; --tls-cert: a PEM with the key,
-    # --tls-data-cert: another for data connections.
-    for option in ("--listing", "--log", "--tls-cert", "--tls-data-cert"):
-        parser.add_argument(option)
-    parser.add_argument("--tls", action="store_true")
+    parser.add_argument("listing", choices=LISTINGS)
+    parser.add_argument("log")
+    # --tls PEM (with the key; "": anonymous suites): AUTH works on the first --tls-connections
+    # connections. --tls-data-cert: another PEM for data connections.
+    parser.add_argument("--tls")
+    parser.add_argument("--tls-data-cert")
     parser.add_argument("--tls-connections", type=int, default=1 << 30)
     args = parser.parse_args()
     listener = socket.create_server(("127.0.0.1", 0), backlog=16)

@@ -1,6 +1,5 @@
 #include "support/TestServer.h"
 
-#include <QDir>
 #include <QTest>
 #include <arpa/inet.h>
 #include <fstream>
@@ -56,10 +55,6 @@ TLSLog %4/tls.log
 QByteArray ReadBytes(const QByteArray& path) {
     std::ifstream file(path.constData(), std::ios::binary);
     return file ? QByteArray::fromStdString({std::istreambuf_iterator<char>(file), {}}) : "(none)";
-}
-
-QByteArray ReadBytes(const QString& path) {
-    return ReadBytes(QFile::encodeName(path));
 }
 
 void WriteBytes(const QString& path, const QByteArray& content) {
@@ -123,10 +118,6 @@ QStringList ServerProcess::LogLines(const QString& name) const {
     return QString::fromUtf8(ReadLog(name)).split('\n', Qt::SkipEmptyParts);
 }
 
-TestServer::TestServer(TestServerOptions options) : m_options(options) {
-    QDir(m_dir.path()).mkpath("home");
-}
-
 ServerKind TestServer::KindFromEnvironment() {
     return ServerKind(std::max(0, int(kKindNames.indexOf(qgetenv("TOLMI_TEST_SERVER")))));
 }
@@ -141,26 +132,18 @@ bool TestServer::Start(QString& error) {
 
 bool TestServer::StartPyftpdlib(QString& error) {
     const TestServerOptions& o = m_options;
-    const std::pair<bool, QString> options[] = {
-        {o.kind == ServerKind::PyftpdlibListOnly, "list-only"},
-        {o.refuseActive, "refuse-active"},
-        {o.anonymous, "anonymous"},
-        {o.refuseRename, "refuse-rename"},
-        {o.dropFolder, "drop-folder"},
-        {o.chineseDates, "chinese-dates"},
-        {o.tls == TlsOffer::Required, "tls-required"},
-        {o.tls == TlsOffer::Implicit, "implicit-tls"},
-        {o.tls != TlsOffer::None, "tls-cert=" + o.certificate},
-        {o.throttle > 0, "throttle=" + QString::number(o.throttle)},
-        {o.port > 0, "port=" + QString::number(o.port)},
-        {o.cutUploadsAt > 0, "cut-uploads=" + QString::number(o.cutUploadsAt)}};
     QStringList arguments{TOLMI_SOURCE_DIR "/tests/servers/ftpserver.py", Root(),
-                          m_dir.filePath("commands.log")};
-    for (const auto& [on, option] : options) {
-        if (on)
-            arguments << option;
-    }
-    return StartPython(arguments, error);
+                          m_dir.filePath("commands.log"), "port=" + QString::number(o.port),
+                          "throttle=" + QString::number(o.throttle)};
+    if (o.kind == ServerKind::PyftpdlibListOnly)
+        arguments << "list-only";
+    if (o.tls != TlsOffer::None)
+        arguments << "tls-cert=" + o.certificate;
+    if (o.tls == TlsOffer::Required)
+        arguments << "tls-required";
+    if (o.tls == TlsOffer::Implicit)
+        arguments << "implicit-tls";
+    return StartPython(arguments + o.words, error);
 }
 
 bool TestServer::StartProftpd(QString& error) {
@@ -193,12 +176,4 @@ int TestServer::TlsDataConnections() const {
     return LogLines(proftpd ? "tls.log" : "commands.log")
         .filter("TLS session for data connection")
         .size();
-}
-
-void TestServer::WriteFile(const QString& relativePath, const QByteArray& content) const {
-    WriteBytes(QDir(Root()).filePath(relativePath), content);
-}
-
-void TestServer::MakeDirectory(const QString& relativePath) const {
-    QDir(Root()).mkpath(relativePath);
 }

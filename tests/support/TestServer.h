@@ -1,8 +1,22 @@
 #pragma once
 
+#include <QDir>
 #include <QProcess>
-#include <QStringList>
 #include <QTemporaryDir>
+
+// A port on 127.0.0.1 that nothing listens on right now.
+quint16 FreeLoopbackPort();
+
+// A program's standard output, empty when it failed.
+QByteArray Run(const QString& program, const QStringList& arguments);
+
+// A file's bytes, "(none)" when it cannot be read. A path in bytes may hold any name, GBK too.
+QByteArray ReadBytes(const QByteArray& path);
+inline QByteArray ReadBytes(const QString& path) {
+    return ReadBytes(QFile::encodeName(path));
+}
+// The folder is made as needed.
+void WriteBytes(const QString& path, const QByteArray& content);
 
 enum class ServerKind {
     Pyftpdlib,         // MLSD, no dot entries
@@ -20,16 +34,12 @@ enum class TlsOffer {
 // The options but kind, tls, certificate and port are pyftpdlib's only.
 struct TestServerOptions {
     ServerKind kind = ServerKind::Pyftpdlib;
-    bool refuseActive = false; // PORT and EPRT refused
-    bool anonymous = false;    // anonymous logins allowed too
-    bool refuseRename = false; // RNFR and RNTO refused
-    bool dropFolder = false;   // store allowed, rename and delete refused
-    int throttle = 0;          // bytes per second on data connections
-    bool chineseDates = false; // LIST dates as under a Chinese locale
     TlsOffer tls = TlsOffer::None;
     QString certificate{}; // PEM with the certificate and its key
     quint16 port = 0;      // 0: any free port
-    int cutUploadsAt = 0;  // uploads end here, acknowledged as complete
+    int throttle = 0;      // bytes per second on data connections
+    // tests/servers/ftpserver.py's own: "refuse-active", "chinese-dates"...
+    QStringList words{};
 };
 
 // A server process on 127.0.0.1 with a temporary folder, stopped when the object goes.
@@ -57,7 +67,9 @@ protected:
 // A real FTP server serving a fresh login directory.
 class TestServer : public ServerProcess {
 public:
-    explicit TestServer(TestServerOptions options = {});
+    explicit TestServer(TestServerOptions options = {}) : m_options(options) {
+        QDir(m_dir.path()).mkpath("home");
+    }
 
     // The kind named by TOLMI_TEST_SERVER.
     static ServerKind KindFromEnvironment();
@@ -73,8 +85,10 @@ public:
     int TlsDataConnections() const;
 
     // Parents are made as needed.
-    void WriteFile(const QString& relativePath, const QByteArray& content) const;
-    void MakeDirectory(const QString& relativePath) const;
+    void WriteFile(const QString& path, const QByteArray& content) const {
+        WriteBytes(QDir(Root()).filePath(path), content);
+    }
+    void MakeDirectory(const QString& path) const { QDir(Root()).mkpath(path); }
 
 private:
     bool StartPyftpdlib(QString& error);
@@ -82,15 +96,3 @@ private:
 
     TestServerOptions m_options;
 };
-
-// A port on 127.0.0.1 that nothing listens on right now.
-quint16 FreeLoopbackPort();
-
-// A program's standard output, empty when it failed.
-QByteArray Run(const QString& program, const QStringList& arguments);
-
-// A file's bytes, "(none)" when it cannot be read. A path in bytes may hold any name, GBK too.
-QByteArray ReadBytes(const QByteArray& path);
-QByteArray ReadBytes(const QString& path);
-// The folder is made as needed.
-void WriteBytes(const QString& path, const QByteArray& content);
