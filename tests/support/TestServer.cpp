@@ -109,11 +109,6 @@ bool ServerProcess::Failed(const QString& program, QString& error) {
     return false;
 }
 
-QByteArray ServerProcess::ReadLog(const QString& name) const {
-    QFile log(m_dir.filePath(name));
-    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
-}
-
 QStringList ServerProcess::LogLines(const QString& name) const {
     return QString::fromUtf8(ReadLog(name)).split('\n', Qt::SkipEmptyParts);
 }

@@ -56,7 +56,7 @@ protected:
     // Says in `error` why the server did not start; false.
     bool Failed(const QString& program, QString& error);
     void Stop();
-    QByteArray ReadLog(const QString& name) const;
+    QByteArray ReadLog(const QString& name) const { return ReadBytes(m_dir.filePath(name)); }
     QStringList LogLines(const QString& name) const;
 
     QTemporaryDir m_dir;
