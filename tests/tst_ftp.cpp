@@ -20,8 +20,8 @@ int Count(const QStringList& commands, const QString& pattern) {
     return int(commands.filter(QRegularExpression(pattern)).size());
 }
 
-// One step (login, list, download, upload) on a session of its own, as each window command has;
-// a failed login is the step's result. Downloads go to "got" in `local`, uploads come from "up".
+// One step (login, list, download, upload) on a session of its own, as each window command has.
+// Downloads go to "got" in `local`, uploads come from "up".
 struct Step {
     QTemporaryDir local;
     TransferMonitor monitor;
@@ -102,9 +102,8 @@ void FtpTest::initTestCase() {
 }
 
 void FtpTest::steps_data() {
-    // Server: "scenario [listing]" (scripted) or "py [ftpserver.py's option words]". Fields:
-    // server|user|password[|remote name]. Existing: a.txt before. Count: commands matching, or
-    // "entries" listed.
+    // Server: "scenario [listing]" (scripted) or "py [ftpserver.py's options]". Fields:
+    // server|user|password[|remote name]. Existing: a.txt before. Count: of commands or "entries".
     for (const char* column : {"server", "step", "fields", "pattern"})
         QTest::addColumn<QString>(column);
     QTest::addColumn<FtpReason>("reason");
@@ -127,8 +126,7 @@ void FtpTest::steps_data() {
     row("close_mid_login", "login", R::CutOff);
     row("garbage_replies", "login", R::Refused);
     row("endless_multiline", "login", R::TimedOut);
-    // Each server behaviour with one step; what it does to a step's files is checked on a transfer.
-    // A listing cut off shows what came.
+    // Each server behaviour with one step. A listing cut off shows what came.
     row("close_mid_transfer", "list", R::CutOff, "entries", 1);
     for (const char* server : {"slow_passive", "no_quit_reply"})
         row(server, "list", R::Done, "entries", 3);
@@ -136,7 +134,7 @@ void FtpTest::steps_data() {
     row("data_from_elsewhere", "list", R::LocalFile, "entries", 0);
     row("close_mid_transfer", "download", R::CutOff);
     row("stall_data", "download", R::TimedOut);
-    // An upload's second data connection: the check of the stored size.
+    // The second data connection checks the stored size.
     row("late_425", "upload", R::Done, "^EPSV", 2);
     row("no_data_connection", "download", R::TimedOut);
     row("no_final_reply", "download", R::TimedOut);
@@ -278,8 +276,8 @@ void FtpTest::realServer() {
     const bool mlsd = server.Kind() != ServerKind::PyftpdlibListOnly;
     QCOMPARE(Count(server.Commands(), "^USER "), mlsd ? 4 : 5);
     QCOMPARE(Count(server.Commands(), "^MLSD"), mlsd ? 2 : 1);
-    const int dataTls = server.TlsDataConnections();
-    QVERIFY(tls == TlsOffer::None || (run.monitor.TlsMinorVersion() >= 2 && dataTls >= 2));
+    QVERIFY(tls == TlsOffer::None ||
+            (run.monitor.TlsMinorVersion() >= 2 && server.TlsDataConnections() >= 2));
     QVERIFY(!QFile::exists(m_dir.filePath("keys.log")));
 }
 
@@ -308,8 +306,8 @@ void FtpTest::tls_data() {
     row("127.1", "good", self0, "login", R::Done, 1, true, "127.1:%1");
     // The login meets a certificate not trusted; the probe finds a silent server, and a cancel.
     row("cancel during the probe", "later_connections_silent", self0, "login cancelled", R::CertificateNotTrusted, 0);
-    // "again": after a login, whatever its outcome. The login's connection and the certificate
-    // probe's speak TLS, later ones no longer.
+    // "again": after a login, whatever its outcome. Only the login's and the probe's connections
+    // speak TLS.
     row("not trusted, retry", "good", self0 + QStringList{"--tls-connections", "2"}, "login again", R::NotEncrypted, 0);
     // No certificate: a pinned key would go unchecked.
     row("anonymous suite", "good", {"--tls", ""}, "login", R::BadReply, 0, true);

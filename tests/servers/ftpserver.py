@@ -42,14 +42,14 @@ def main():
             log("TLS session for data connection")
 
     base = TLS_FTPHandler if certificate else FTPHandler
+    refused = {"list-only": ["MLSD"], "refuse-rename": ["RNFR", "RNTO"], "refuse-active": ["PORT", "EPRT"]}
 
     class Handler(base):
         authorizer = DummyAuthorizer()
         auth_failed_timeout = 0  # tests try many wrong passwords
         abstracted_fs = ChineseDatesFS if "chinese-dates" in options else AbstractedFS
         proto_cmds = {name: value for name, value in base.proto_cmds.items()
-                      if not ("list-only" in options and name == "MLSD" or
-                              "refuse-rename" in options and name in ("RNFR", "RNTO"))}
+                      if not any(name in refused[option] for option in refused.keys() & options.keys())}
 
         def pre_process_command(self, line, cmd, arg):
             log(line)
@@ -66,7 +66,6 @@ def main():
     if "anonymous" in options:
         Handler.authorizer.add_anonymous(root, perm="elradfmwMT")
     if certificate:
-        Handler.certfile = certificate
         Handler.ssl_context = SSL.Context(SSL.TLS_SERVER_METHOD)
         Handler.ssl_context.use_certificate_chain_file(certificate)
         Handler.ssl_context.use_privatekey_file(certificate)
@@ -85,10 +84,6 @@ def main():
                 if self.receive and self.tot_bytes_received >= int(options["cut-uploads"]):
                     self.handle_close()
         Handler.dtp_handler = Cut
-    if "refuse-active" in options:
-        def refuse(self, line):
-            self.respond("502 Active mode not allowed.")
-        Handler.ftp_PORT = Handler.ftp_EPRT = refuse
 
     server = FTPServer(("127.0.0.1", int(options.get("port", 0))), Handler)
     print("PORT", server.address[1], flush=True)

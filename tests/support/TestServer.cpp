@@ -23,7 +23,6 @@ User %2
 Group %3
 PidFile %4/pid
 ScoreboardFile %4/scoreboard
-DelayTable %4/delay
 ControlsSocket %4/ctrls.sock
 SystemLog %4/system.log
 AuthUserFile %4/passwd
@@ -32,7 +31,6 @@ ExtendedLog %4/commands.log ALL commands
 LogFormat commands "%r"
 DefaultAddress 127.0.0.1
 SocketBindTight on
-UseIPv6 off
 RootLogin on
 TransferLog none
 WtmpLog off
