@@ -156,6 +156,8 @@ void FtpTest::steps_data() {
     row("py refuse-rename", "upload", R::Done, "^STOR a.txt", 1, old);
     row("py drop-folder", "upload", R::Done, "^STOR a.txt", 1);
     row("py cut-uploads=102400", "upload", R::CutOff, "^RNTO", 0, old);
+    // Cancelled: the temporary file goes all the same.
+    row("py throttle=204800", "upload cancelled", R::Cancelled, "^RNTO", 0, old);
     row("py refuse-active", "download", R::Done, "^EPSV", 1, old);
     row("py", "download over a local file", R::LocalFile, "^RETR", 0, old);
     row("py", "download", R::Refused, "^RETR", 1); // gone since the listing
@@ -191,6 +193,7 @@ void FtpTest::steps() {
     // Short limits for misbehaving scenarios, but the QUIT rows: their release has its own bound.
     if (scripted && !server.contains("quit"))
         run.timeouts = {1000, 1000, 1000, 1000};
+    run.cancelAfterMs = step.endsWith("cancelled") ? 300 : 0;
     QFETCH(QString, fields);
     const QStringList field =
         fields.replace("%1", scripted ? hostile.Address() : py.Address()).split('|');

@@ -327,20 +327,30 @@ void WindowTest::certificateQuestion() {
     TestServerOptions options;
     options.tls = TlsOffer::Explicit;
     options.certificate = m_certificates.SelfSigned(0);
-    TestServer server(options);
+    auto server = std::make_unique<TestServer>(options);
     QString error;
-    QVERIFY2(server.Start(error), qPrintable(error));
+    QVERIFY2(server->Start(error), qPrintable(error));
+    const QString address = server->Address();
     Window window;
-    window.LogIn(server);
+    window.LogIn(*server);
     window.boxKeys = keys;
     window.Click(IDOK);
     const QString question = window.messages.value(0);
-    for (const QString& part : {server.Address(), QString("证书是自签名的"),
+    for (const QString& part : {address, QString("证书是自签名的"),
                                 m_certificates.Sha256Fingerprint(options.certificate)})
         QVERIFY2(question.contains(part), qPrintable(question));
     const bool trusted = keys.size() == 2;
-    QCOMPARE(window.messages.mid(1),
-             QStringList{trusted ? "连接成功！" + server.Address() : "无法连接！"});
+    QCOMPARE(window.messages.mid(1), QStringList{trusted ? "连接成功！" + address : "无法连接！"});
+    if (!trusted)
+        return;
+    // The same server with another certificate: a warning, not the question.
+    options.port = address.section(':', 1).toUShort();
+    options.certificate = m_certificates.SelfSigned(1);
+    server = std::make_unique<TestServer>(options);
+    QVERIFY2(server->Start(error), qPrintable(error));
+    window.Click(IDOK);
+    const QString changed = "服务器 %1 的证书与本次运行中早先信任的证书不同，连接已中止！";
+    QCOMPARE(window.messages.mid(2), QStringList({changed.arg(address), "无法连接！"}));
 }
 
 // The keys are the certificate question's; here its text, and that trusting lets the login go on.
