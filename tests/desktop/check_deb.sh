@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The Debian package DEB: lintian finds no error or warning, its files are those listed in
-# EXPECTED, its menu entry and AppStream metadata validate, and its program's window under Xvfb and
-# openbox is a normal application window with no minimise or maximise box, whose close request
-# ends the program.
+# The package DEB: lintian is clean, its files are those in EXPECTED, its menu entry and AppStream
+# data validate, and under Xvfb and openbox its window is a normal one without minimise or maximise
+# box, and closing it ends the program.
 set -euo pipefail
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT
