@@ -1,4 +1,4 @@
-// The FTP layer over SFTP against OpenSSH's sshd, as root: host keys, logins, files, interruptions.
+// The FTP layer over SFTP against OpenSSH's sshd, as root.
 #include "ftp/CFtpConnection.h"
 #include "ftp/CInternetException.h"
 #include "ftp/CInternetSession.h"
@@ -25,7 +25,7 @@ private slots:
     void stalledDownloadLeavesNoFile();
 
 private:
-    // The server's files become the account's, and the monitor starts afresh.
+    // Files written here become the account's.
     std::unique_ptr<CFtpConnection> LogIn() {
         Run("chown", {"-R", m_server.User(), m_server.Home()});
         m_monitor.Reset();
@@ -34,7 +34,7 @@ private:
     }
     QString Served(const QString& name) const { return m_server.Home() + "/目录 一/" + name; }
     QByteArray Port() const { return m_server.Address().section(':', 2).toUtf8(); }
-    // As the window does when the user trusts the key for the run.
+    // As the window does when the user trusts the key.
     void Pin(TlsTrust& trust, const QString& publicKey) const {
         const QByteArray fingerprint = Run("ssh-keygen", {"-lf", publicKey, "-E", "sha256"});
         trust.PinHostKey("127.0.0.1:" + Port(), fingerprint.split(' ').value(1).mid(7));
@@ -53,10 +53,10 @@ private:
         return result.get();
     }
 
-    QTemporaryDir m_home; // the user's, with the key files
+    QTemporaryDir m_home;
     SshServer m_server;
     TransferMonitor m_monitor;
-    TlsTrust m_trust; // the server's key trusted
+    TlsTrust m_trust; // the server's key
 };
 
 void SftpTest::initTestCase() {
@@ -72,8 +72,7 @@ void SftpTest::initTestCase() {
 }
 
 void SftpTest::logins_data() {
-    QTest::addColumn<bool>("known");        // the server's key in known_hosts
-    QTest::addColumn<bool>("otherTrusted"); // another key trusted earlier in the run
+    QTest::addColumn<QString>("trusted"); // beforehand: "known_hosts", "another key" or nothing
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
     QTest::addColumn<FtpReason>("reason");
@@ -81,29 +80,29 @@ void SftpTest::logins_data() {
     const QString u = m_server.User();
     using R = FtpReason;
     // clang-format off
-    QTest::newRow("key in known_hosts") << true << false << u << "pw" << R::Done << "Accepted password";
-    QTest::newRow("unknown key, asked again") << false << false << u << "pw" << R::HostKeyUnknown << "";
-    QTest::newRow("another trusted") << false << true << u << "pw" << R::HostKeyChanged << "";
-    QTest::newRow("wrong password") << true << false << u << "no" << R::Refused << "Failed password";
-    QTest::newRow("key file, no password") << true << false << u << "" << R::Done << "Accepted publickey";
-    QTest::newRow("no name: the local user") << true << false << "" << "pw" << R::Refused << "password";
+    QTest::newRow("key in known_hosts") << "known_hosts" << u << "pw" << R::Done << "Accepted password";
+    QTest::newRow("unknown key, asked again") << "" << u << "pw" << R::HostKeyUnknown << "";
+    QTest::newRow("another trusted") << "another key" << u << "pw" << R::HostKeyChanged << "";
+    QTest::newRow("wrong password") << "known_hosts" << u << "no" << R::Refused << "Failed password";
+    QTest::newRow("key file, no password") << "known_hosts" << u << "" << R::Done << "Accepted publickey";
+    QTest::newRow("no name: the local user") << "known_hosts" << "" << "pw" << R::Refused << "password";
     // clang-format on
 }
 
 void SftpTest::logins() {
-    QFETCH(bool, known);
-    QFETCH(bool, otherTrusted);
+    QFETCH(QString, trusted);
     QFETCH(QString, user);
     QFETCH(QString, password);
     QFETCH(FtpReason, reason);
     QFETCH(QString, logged);
     const QString knownHosts = m_home.filePath(".ssh/known_hosts");
-    WriteBytes(knownHosts,
-               known ? "[127.0.0.1]:" + Port() + ' ' + ReadBytes(m_server.HostKey()) : "");
+    WriteBytes(knownHosts, trusted == "known_hosts"
+                               ? "[127.0.0.1]:" + Port() + ' ' + ReadBytes(m_server.HostKey())
+                               : "");
     Run("ssh-keygen", {"-H", "-f", knownHosts}); // hashed, as Debian's ssh writes it
     const QByteArray hosts = ReadBytes(knownHosts);
     TlsTrust trust;
-    if (otherTrusted)
+    if (trusted == "another key")
         Pin(trust, m_home.filePath(".ssh/id_ed25519.pub"));
     const qsizetype logStart = m_server.Log().size();
     // Cancelling the question trusts nothing: the next login stops the same way.
@@ -143,27 +142,25 @@ void SftpTest::listsAndEntersDirectories() {
 
 void SftpTest::uploadsReplaceOnlyWhenComplete_data() {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("mib");
     QTest::addColumn<bool>("existing");
     QTest::addColumn<bool>("cancel");
-    QTest::newRow("1 MiB, new name") << "a b.bin" << 1 << false << false;
-    QTest::newRow("100 MiB, replacing") << "文件 名.bin" << 100 << true << false;
-    QTest::newRow("new name, cancelled") << "c.bin" << 100 << false << true;
-    QTest::newRow("replacing, cancelled") << "d.bin" << 100 << true << true;
+    QTest::newRow("new name") << "a b.bin" << false << false;
+    QTest::newRow("replacing") << "文件 名.bin" << true << false;
+    QTest::newRow("new name, cancelled") << "c.bin" << false << true;
+    QTest::newRow("replacing, cancelled") << "d.bin" << true << true;
 }
 
 // Each complete upload comes back down again.
 void SftpTest::uploadsReplaceOnlyWhenComplete() {
     QFETCH(QString, name);
-    QFETCH(int, mib);
     QFETCH(bool, existing);
     QFETCH(bool, cancel);
     if (existing) { // under a second name too: the old file is never written to
         WriteBytes(Served(".old"), "old");
         Run("ln", {"-f", Served(".old"), Served(name)});
     }
-    QByteArray content(mib << 20, Qt::Uninitialized);
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(content.data()), mib << 18);
+    QByteArray content(100 << 20, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(content.data()), 100 << 18);
     const QString up = m_home.filePath("up"), down = m_home.filePath(name);
     WriteBytes(up, content);
     const FtpResult result = Interrupted(
