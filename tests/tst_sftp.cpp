@@ -172,8 +172,8 @@ void SftpTest::uploadsReplaceOnlyWhenComplete() {
     QCOMPARE(result.Reason(), cancel ? FtpReason::Cancelled : FtpReason::Done);
     QCOMPARE(QDir(Served("")).entryList({".tolmi*"}, QDir::Files | QDir::Hidden), QStringList());
     QVERIFY(!existing || ReadBytes(Served(".old")) == "old");
-    const QByteArray before = existing ? "old" : "(none)";
-    QVERIFY(ReadBytes(Served(name)) == (cancel ? before : content));
+    QVERIFY(ReadBytes(Served(name)) ==
+            (!cancel ? content : QByteArray(existing ? "old" : "(none)")));
     QVERIFY(cancel || ReadBytes(down) == content);
 }
 

@@ -5,7 +5,6 @@
 set -euo pipefail
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$work"' EXIT
-# Polls a command for up to ten seconds until it succeeds.
 wait_for() {
     for _ in $(seq 100); do eval "$1" >/dev/null 2>&1 && return 0 || sleep 0.1; done
     echo "timed out waiting for: $1" >&2 && return 1
