@@ -10,6 +10,12 @@
 
 using namespace std::chrono_literals;
 
+// libcurl 7.88 keeps a stalled SFTP connection's libssh2 session at tear-down. Here alone, so
+// the other suites keep libcurl's leaks visible.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libssh2\nleak:libcurl.so.4\n";
+}
+
 const RemotePath kDirectory = RemotePath().Child("目录 一");
 
 class SftpTest : public QObject {
