@@ -10,8 +10,7 @@
 
 using namespace std::chrono_literals;
 
-// libcurl 7.88 keeps a stalled SFTP connection's libssh2 session at tear-down. Here alone, so
-// the other suites keep libcurl's leaks visible.
+// libcurl 7.88 keeps a stalled SFTP connection's libssh2 session at tear-down (this suite only).
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libssh2\nleak:libcurl.so.4\n";
 }

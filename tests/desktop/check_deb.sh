@@ -31,8 +31,8 @@ wait_for "wmctrl -l | grep -q ."
 window=$(wmctrl -l | awk 'NR == 1 { print $1 }')
 
 [[ $(xprop -id "$window" _NET_WM_WINDOW_TYPE) == *" = _NET_WM_WINDOW_TYPE_NORMAL" ]]
-# Motif hints (flags, functions, decorations): functions close, move and resize; no minimise
-# (0x8, 0x20) or maximise (0x10, 0x40). Openbox shows both boxes anyway; others honour this.
+# Motif hints: functions close, move and resize; no minimise (0x8, 0x20) or maximise (0x10,
+# 0x40). Openbox shows both boxes anyway; others honour this.
 read -r flags functions decorations _ < <(xprop -id "$window" _MOTIF_WM_HINTS | cut -d= -f2 | tr -d ,)
 (((flags & 0x3) == 0x3 && functions == 0x26 && (decorations & 0x60) == 0))
 

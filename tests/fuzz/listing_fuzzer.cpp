@@ -1,4 +1,4 @@
-// Fuzz target: listing parsers, name decoding and the server field must take any bytes.
+// Listing parsers, name decoding and the server field must take any bytes.
 #include "listing/ListingParser.h"
 #include "listing/RemoteName.h"
 #include "listing/ServerAddress.h"
@@ -27,7 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         RemoteName::Display(entry.name);
     }
-    // Only that it returns matters here.
     (void)ServerAddress::Parse(QString::fromUtf8(text, static_cast<qsizetype>(length)), 21);
     return 0;
 }
