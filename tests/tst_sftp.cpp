@@ -184,14 +184,14 @@ void SftpTest::uploadsReplaceOnlyWhenComplete() {
 
 void SftpTest::stalledDownloadLeavesNoFile() {
     WriteBytes(Served("big.bin"), QByteArray(100 << 20, 'b'));
-    qint64 session = 0;
+    int session = 0;
     const FtpResult result = Interrupted(
         [&](CFtpConnection& c) { return c.GetFile("big.bin", m_home.filePath("stalled")); },
         [&] { // the server stops answering
             if ((session = m_server.SessionPid()) > 0)
-                ::kill(static_cast<pid_t>(session), SIGSTOP);
+                ::kill(session, SIGSTOP);
         });
-    ::kill(static_cast<pid_t>(session), SIGCONT);
+    ::kill(session, SIGCONT);
     QCOMPARE(result.Reason(), FtpReason::TimedOut); // past the stall limit
     QVERIFY(!QFile::exists(m_home.filePath("stalled")));
 }

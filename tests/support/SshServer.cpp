@@ -45,7 +45,7 @@ SshServer::~SshServer() {
     Run("userdel", {"-f", "-r", m_user});
 }
 
-qint64 SshServer::SessionPid() const {
+int SshServer::SessionPid() const {
     const QStringList sessions = LogLines("log").filter("User child is on pid ");
-    return sessions.isEmpty() ? 0 : sessions.last().section(' ', -1).toLongLong();
+    return sessions.isEmpty() ? 0 : sessions.last().section(' ', -1).toInt();
 }

@@ -14,7 +14,7 @@ public:
     QString HostKey() const { return m_dir.filePath("host_key.pub"); }
     QByteArray Log() const { return ReadLog("log"); }
     // The process serving the latest login.
-    qint64 SessionPid() const;
+    int SessionPid() const;
 
 private:
     QString m_user;
