@@ -10,7 +10,6 @@
 #include "support/TestServer.h"
 
 #include <QtTest>
-#include <arpa/inet.h>
 #include <thread>
 #include <unistd.h>
 
@@ -79,7 +78,6 @@ private slots:
     void realServer();
     void tls_data();
     void tls();
-    void cancelEndsAStalledLookup();
 
 private:
     QTemporaryDir m_dir;
@@ -366,22 +364,6 @@ void FtpTest::tls() {
         QCOMPARE(fields.contains("forged line"),
                  options.contains(m_certificates.LineBreakInSubject()));
     }
-}
-
-void FtpTest::cancelEndsAStalledLookup() {
-    // The resolver its CTest entry names in /etc/resolv.conf: takes every question, answers none.
-    sockaddr_in address{AF_INET, htons(53), {}, {}};
-    const int resolver = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (inet_pton(AF_INET, qgetenv("TOLMI_SILENT_RESOLVER"), &address.sin_addr) != 1 ||
-        ::bind(resolver, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(resolver);
-        QSKIP("runs in its own CTest entry");
-    }
-    Step run;
-    run.cancelAfterMs = 300;
-    QCOMPARE(run.Run("stalled.test", "login").Reason(), FtpReason::Cancelled);
-    ::close(resolver);
-    QCOMPARE_LT(run.elapsedMs, 1300);
 }
 
 QTEST_GUILESS_MAIN(FtpTest)
