@@ -157,7 +157,7 @@ QString SizeLabel(qint64 bytes) {
 CaseResult ChineseListingCase(const BenchSettings& settings) {
     TestServerOptions options;
     options.kind = ServerKind::PyftpdlibListOnly;
-    options.words << "chinese-dates";
+    options.script = TOLMI_SOURCE_DIR "/bench/chinese_dates_server.py";
     TestServer server(options);
     FillLargeDirectory(server, settings.entries, QStringLiteral("条目"), QStringLiteral("目录"));
     Start(server);

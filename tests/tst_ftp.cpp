@@ -177,7 +177,7 @@ void FtpTest::steps() {
     TestServerOptions options;
     options.words = server.split(' ').mid(1);
     TestServer py(options);
-    HostileServer hostile(server.section(' ', 0, 0), options.words.value(0, "good"));
+    HostileServer hostile(server);
     QString error;
     QVERIFY2(scripted ? hostile.Start(error) : py.Start(error), qPrintable(error));
     if (!existing.isEmpty())
@@ -330,7 +330,7 @@ void FtpTest::tls() {
     QFETCH(QStringList, options);
     QFETCH(QString, address);
     QFETCH(QString, step);
-    HostileServer server(scenario, "good", options);
+    HostileServer server(scenario, options);
     QString error;
     QVERIFY2(server.Start(error), qPrintable(error));
     Step run;

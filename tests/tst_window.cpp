@@ -251,9 +251,9 @@ void WindowTest::cancelAndCloseEndEachPhase() {
     QFETCH(QString, action);
     QFETCH(QString, message);
     TestServerOptions options;
-    options.throttle = 204800;
+    options.words << "throttle=204800";
     TestServer server(options);
-    HostileServer silent("no_greeting", "good");
+    HostileServer silent("no_greeting");
     QString error;
     QVERIFY2(server.Start(error) && silent.Start(error), qPrintable(error));
     server.WriteFile("big.bin", QByteArray(1 << 21, 'b'));

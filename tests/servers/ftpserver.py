@@ -1,27 +1,12 @@
 #!/usr/bin/python3
 """A real FTP server (pyftpdlib) for tests on 127.0.0.1, its port printed on stdout. Arguments:
 the login directory, the command log, then option words: "list-only", "port=2121"..."""
-import re
 import sys
 
 from OpenSSL import SSL
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
-
-MONTHS = b"Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec".split()
-ENGLISH_DATE = re.compile(rb" (" + b"|".join(MONTHS) + rb") (\d\d) ")
-
-
-class ChineseDatesFS(AbstractedFS):
-    """LIST dates as a Chinese locale prints them: "5月 21 14:02"."""
-
-    def format_list(self, basedir, listing, ignore_err=True):
-        for line in super().format_list(basedir, listing, ignore_err):
-            yield ENGLISH_DATE.sub(lambda date: b" %d\xe6\x9c\x88 %2d " % (
-                MONTHS.index(date[1]) + 1, int(date[2])), line, count=1)
-
 
 def main():
     root, log_file = sys.argv[1:3]
@@ -47,7 +32,6 @@ def main():
     class Handler(base):
         authorizer = DummyAuthorizer()
         auth_failed_timeout = 0  # tests try many wrong passwords
-        abstracted_fs = ChineseDatesFS if "chinese-dates" in options else AbstractedFS
         proto_cmds = {name: value for name, value in base.proto_cmds.items()
                       if not any(name in refused[option] for option in refused.keys() & options.keys())}
 

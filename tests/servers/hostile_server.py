@@ -8,25 +8,30 @@ import time
 
 CONTENT = b"content of a file\n"
 HANG = 30  # seconds of silence: more than a test waits
-# A scenario's actions instead of the normal reply, by the command line's start ("*": any; also
-# "greeting", "TLS": the handshake), "@N" on connection N only, "@+" on later ones: a reply,
-# "hang", "close", "sleep:S", "go" (the normal reply follows). "data": how transfers fail.
+# A scenario's actions instead of the normal reply, by the command line's start ("*": any command;
+# also "greeting", "handshake", "done": the transfer's end), "@N" on connection N only, "@+" on later
+# ones: a reply, "hang", "close", "sleep:S", "go" (the normal reply follows). "data": how transfers
+# fail. "listing": MLSD lines instead of these; LIST gives a "type=odd" entry in a form no parser
+# reads, NLST only names.
+LISTING = [b"type=dir; docs", b"type=file;size=18; a.txt", b"type=file;size=18; b.txt"]
 SCENARIOS = {
     "good": {}, "no_mlsd": {"MLSD": ["500 No"]},
+    "no_mlsd unread": {"MLSD": ["500 No"], "listing": [b"type=file; a.txt", b"type=odd; odd name"]},
     "no_greeting": {"greeting": ["hang"]}, "no_user_reply": {"USER": ["hang"]},
     "all_5xx": {"*": ["500 No"]}, "close_mid_login": {"PASS": ["close"]},
     "garbage_replies": {"greeting": ["999 out of range"], "*": ["garbage line", "12"]},
     "endless_multiline": {"greeting": ["220-still greeting", "sleep:0.01"] * 3000},
-    "close_mid_transfer": {"data": "cut"}, "no_data_connection": {"data": "none"},
-    "stall_data": {"data": "stall"},
-    "early_150": {"EPRT@0": ["200 Ok", "150 Ok"], "RETR@0": ["hang"]},  # 150 before the transfer command
-    "no_final_reply": {"data": "no final reply"}, "late_425": {"data": "refuse active"},
+    "close_mid_transfer": {"data": "cut"}, "stall_data": {"data": "stall"},
+    "no_data_connection": {"RETR": ["150 Ok", "hang"]}, "no_final_reply": {"done": ["hang"]},
+    # 150 before the transfer command, in the same packet as the reply to EPRT.
+    "early_150": {"EPRT@0": ["200 Ok\r\n150 Ok"], "RETR@0": ["hang"]},
+    "late_425": {"data": "refuse active"},
     "pasv_elsewhere": {"EPSV": ["500 No"], "EPRT": ["500 No"]},  # and PASV names another host
     # Most of the tests' one-second reply limit.
     "slow_passive": {"EPSV": ["500 No"], "EPRT": ["500 No"], "PASV": ["sleep:0.7", "go"]},
-    "no_quit_reply": {"QUIT": ["hang"]}, "lying_size": {"SIZE": ["213 5"]}, "short_data": {"data": "short"},
+    "no_quit_reply": {"QUIT": ["hang"]}, "lying_size": {"SIZE": ["213 5"]}, "short_data": {"SIZE": ["213 99"]},
     "close_after_login": {"PWD@0": ['257 "/"', "sleep:0.2", "close"]},
-    "close_on_stor": {"STOR@0": ["close"]}, "reset_after_handshake": {"TLS": ["close"]},
+    "close_on_stor": {"STOR@0": ["close"]}, "reset_after_handshake": {"handshake": ["close"]},
     "wrong_password_first": {"PASS@0": ["530 Login incorrect"]},
     "data_from_elsewhere": {"data": "intruder first"}, "later_connections_silent": {"greeting@+": ["hang"]},
 }
@@ -34,9 +39,6 @@ for code in (425, 426, 452, 550, 552, 553):
     SCENARIOS[f"stor_temp_{code}"] = {"STOR .tolmi-": [f"{code} Not stored"]}
 REPLIES = {b"USER": "331 Ok", b"PASS": "230 Ok", b"TYPE": "200 Ok", b"PWD": '257 "/"', b"PBSZ": "200 Ok",
            b"PROT": "200 Ok", b"CWD": "250 Ok", b"QUIT": "221 Bye"}
-# MLSD lines; LIST gives a "type=odd" entry in a form no parser reads, NLST only names.
-LISTINGS = {"good": [b"type=dir; docs", b"type=file;size=18; a.txt", b"type=file;size=18; b.txt"],
-            "unread": [b"type=file; a.txt", b"type=odd; odd name"]}
 
 
 def tls_context(certificate):
@@ -65,7 +67,7 @@ class Session:
             key, _, on = key.partition("@")
             if on and on != str(self.number) and not (on == "+" and self.number):
                 continue
-            if line.startswith(key.encode()) or key == "*" and line not in (b"greeting", b"TLS"):
+            if line.startswith(key.encode()) or key == "*" and line[:1].isupper():
                 for action in actions:
                     if action == "go":
                         return False
@@ -83,7 +85,7 @@ class Session:
         self.tls = tls_context(self.args.tls)
         self.conn = self.tls.wrap_socket(self.conn, server_side=True)
         self.file = self.conn.makefile("rb")
-        self.misbehave(b"TLS")
+        self.misbehave(b"handshake")
 
     def open_data(self):
         if self.passive:
@@ -99,11 +101,9 @@ class Session:
         if self.data == "refuse active" and self.active:
             return self.send("425 No")
         self.send("150 Ok")
-        if self.data == "none":
-            time.sleep(HANG)
         data = self.open_data()
         if self.data in ("cut", "stall"):
-            data.sendall((payload or b"")[: len(payload or b"") // 3])
+            data.sendall(payload[: len(payload) // 3])
             time.sleep(HANG if self.data == "stall" else 0)
             data.close()
             raise ConnectionError
@@ -116,12 +116,12 @@ class Session:
         except (OSError, ValueError):
             pass
         data.close()
-        time.sleep(HANG if self.data == "no final reply" else 0)
-        self.send("226 Done")
+        if not self.misbehave(b"done"):
+            self.send("226 Done")
 
     def listing(self, command):
         lines = []
-        for line in LISTINGS[self.args.listing]:
+        for line in self.rules.get("listing", LISTING):
             facts, _, name = line.partition(b"; ")
             mode = {b"type=dir": b"d", b"type=odd": b"~~ "}.get(facts, b"-")
             listed = mode + b"rw-r--r-- 1 u g 18 Dec 06 18:10 " + name
@@ -153,7 +153,7 @@ class Session:
         elif command in (b"MLSD", b"LIST", b"NLST"):
             self.listing(command)
         elif command in (b"RETR", b"STOR"):
-            self.transfer((CONTENT[:9] if self.data == "short" else CONTENT) if command == b"RETR" else None)
+            self.transfer(CONTENT if command == b"RETR" else None)
         elif command == b"SIZE":
             self.send("213 %d" % self.size)
         else:
@@ -173,7 +173,6 @@ def serve(conn, args, number):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("scenario", choices=SCENARIOS)
-    parser.add_argument("listing", choices=LISTINGS)
     parser.add_argument("log")
     # --tls PEM (with the key; "": anonymous suites): AUTH works on the first --tls-connections
     # connections. --tls-data-cert: another PEM for data connections.

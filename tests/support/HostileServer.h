@@ -6,9 +6,9 @@
 class HostileServer : public ServerProcess {
 public:
     // `options` are the script's own (--tls and the like).
-    HostileServer(const QString& scenario, const QString& listing, const QStringList& options = {})
+    explicit HostileServer(const QString& scenario, const QStringList& options = {})
         : m_arguments(QStringList{TOLMI_SOURCE_DIR "/tests/servers/hostile_server.py", scenario,
-                                  listing, m_dir.filePath("commands.log")} +
+                                  m_dir.filePath("commands.log")} +
                       options) {}
 
     bool Start(QString& error) { return StartPython(m_arguments, error); }

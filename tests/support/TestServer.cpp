@@ -12,10 +12,6 @@ namespace {
 
 constexpr int kStartTimeoutMs = 10000;
 const QStringList kKindNames = {"pyftpdlib", "pyftpdlib-list", "proftpd"};
-// `openssl passwd -6 secret`: proftpd's account file holds only the hash of the password.
-constexpr char kPasswordHash[] = "$6$tolmi$vUI0c9A6SoVqo95AcJpL/x7OqInvX9RDGILRRjsu7NKA/"
-                                 "QkYC0eB5YBYywSHyDsczBrjBrWoXciTziydkogB3.";
-
 // proftpd's configuration, all in the server's folder: nothing goes to /etc, /run or /var. Without
 // DelayEngine off, logins are slowed on purpose.
 constexpr char kProftpdConfig[] = R"(Port %1
@@ -45,7 +41,7 @@ TLSEngine on
 TLSRSACertificateFile %2
 TLSRSACertificateKeyFile %2
 TLSRequired %3
-TLSLog %4/tls.log
+TLSLog %4/commands.log
 )";
 
 } // namespace
@@ -125,9 +121,7 @@ bool TestServer::Start(QString& error) {
 
 bool TestServer::StartPyftpdlib(QString& error) {
     const TestServerOptions& o = m_options;
-    QStringList arguments{TOLMI_SOURCE_DIR "/tests/servers/ftpserver.py", Root(),
-                          m_dir.filePath("commands.log"), "port=" + QString::number(o.port),
-                          "throttle=" + QString::number(o.throttle)};
+    QStringList arguments{o.script, Root(), m_dir.filePath("commands.log")};
     if (o.kind == ServerKind::PyftpdlibListOnly)
         arguments << "list-only";
     if (o.tls != TlsOffer::None)
@@ -140,11 +134,13 @@ bool TestServer::StartPyftpdlib(QString& error) {
 }
 
 bool TestServer::StartProftpd(QString& error) {
-    m_port = m_options.port ? m_options.port : FreeLoopbackPort();
+    m_port = FreeLoopbackPort();
     const QByteArray gid = QByteArray::number(::getgid()), group = ::getgrgid(::getgid())->gr_name;
-    WriteBytes(m_dir.filePath("passwd"), "tolmi:" + QByteArray(kPasswordHash) + ":" +
-                                             QByteArray::number(::getuid()) + ":" + gid +
-                                             "::" + QFile::encodeName(Root()) + ":/bin/sh\n");
+    // proftpd's account file holds only the hash of the password.
+    const QByteArray hash = Run("openssl", {"passwd", "-6", Password()}).trimmed();
+    WriteBytes(m_dir.filePath("passwd"), "tolmi:" + hash + ":" + QByteArray::number(::getuid()) +
+                                             ":" + gid + "::" + QFile::encodeName(Root()) +
+                                             ":/bin/sh\n");
     WriteBytes(m_dir.filePath("group"), group + ":x:" + gid + ":\n");
     // proftpd refuses account files that others may read.
     for (const char* file : {"passwd", "group"})
@@ -162,11 +158,4 @@ bool TestServer::StartProftpd(QString& error) {
     // It logs its start once it listens.
     const auto started = [this] { return !LogLines("system.log").filter("STARTUP").isEmpty(); };
     return QTest::qWaitFor(started, kStartTimeoutMs) || Failed("proftpd", error);
-}
-
-int TestServer::TlsDataConnections() const {
-    const bool proftpd = m_options.kind == ServerKind::Proftpd;
-    return LogLines(proftpd ? "tls.log" : "commands.log")
-        .filter("TLS session for data connection")
-        .size();
 }

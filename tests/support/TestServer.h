@@ -31,15 +31,15 @@ enum class TlsOffer {
     Implicit, // TLS from the first byte (pyftpdlib only)
 };
 
-// The options but kind, tls, certificate and port are pyftpdlib's only.
+// The options but kind, tls and certificate are pyftpdlib's only.
 struct TestServerOptions {
     ServerKind kind = ServerKind::Pyftpdlib;
     TlsOffer tls = TlsOffer::None;
     QString certificate{}; // PEM with the certificate and its key
-    quint16 port = 0;      // 0: any free port
-    int throttle = 0;      // bytes per second on data connections
-    // tests/servers/ftpserver.py's own: "refuse-active", "chinese-dates"...
+    // Its own option words: "refuse-active", "throttle=" bytes per second on data connections...
     QStringList words{};
+    // Or a script that runs it with changes.
+    QString script = TOLMI_SOURCE_DIR "/tests/servers/ftpserver.py";
 };
 
 // A server process on 127.0.0.1 with a temporary folder, stopped when the object goes.
@@ -82,7 +82,9 @@ public:
     QString Password() const { return "secret"; }
     QString Root() const { return m_dir.filePath("home"); }
     // Data connections that were encrypted, as the server logged them.
-    int TlsDataConnections() const;
+    int TlsDataConnections() const {
+        return int(Commands().filter("TLS session for data connection").size());
+    }
 
     // Parents are made as needed.
     void WriteFile(const QString& path, const QByteArray& content) const {
