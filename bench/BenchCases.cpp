@@ -171,7 +171,7 @@ CaseResult ChineseListingCase(const BenchSettings& settings) {
     if (window.Files().count() != settings.entries + 100)
         qFatal("the Chinese-locale listing showed %d lines", window.Files().count());
     return {"connect, " + QString::number(settings.entries) + " entries, Chinese-locale LIST",
-            TestServer::KindName(options.kind), "curl LIST listing", timing, 1.5};
+            TestServer::kKindNames[int(options.kind)], "curl LIST listing", timing, 1.5};
 }
 
 // Where a server keeps its files, and how curl reaches them.
@@ -316,7 +316,7 @@ QJsonObject CaseResult::ToJson() const {
 
 std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& settings,
                                       MemoryResult& memory) {
-    const QString serverName = TestServer::KindName(kind);
+    const QString serverName = TestServer::kKindNames[int(kind)];
     const QString size = SizeLabel(settings.fileBytes);
     std::vector<CaseResult> results;
     auto transfers = StartServer(kind);

@@ -8,6 +8,7 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
+
 def main():
     root, log_file = sys.argv[1:3]
     options = dict(option.partition("=")[::2] for option in sys.argv[3:])
@@ -27,13 +28,13 @@ def main():
             log("TLS session for data connection")
 
     base = TLS_FTPHandler if certificate else FTPHandler
-    refused = {"list-only": ["MLSD"], "refuse-rename": ["RNFR", "RNTO"], "refuse-active": ["PORT", "EPRT"]}
+    refused = {"list-only": "MLSD", "refuse-rename": "RNFR RNTO", "refuse-active": "PORT EPRT"}
+    dropped = " ".join(refused.get(option, "") for option in options).split()
 
     class Handler(base):
         authorizer = DummyAuthorizer()
         auth_failed_timeout = 0  # tests try many wrong passwords
-        proto_cmds = {name: value for name, value in base.proto_cmds.items()
-                      if not any(name in refused[option] for option in refused.keys() & options.keys())}
+        proto_cmds = {name: value for name, value in base.proto_cmds.items() if name not in dropped}
 
         def pre_process_command(self, line, cmd, arg):
             log(line)

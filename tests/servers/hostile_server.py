@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """A misbehaving FTP server on 127.0.0.1 (port printed): plays a scenario, logs each command."""
 import argparse
+import contextlib
 import socket
 import ssl
 import threading
@@ -8,11 +9,10 @@ import time
 
 CONTENT = b"content of a file\n"
 HANG = 30  # seconds of silence: more than a test waits
-# A scenario's actions instead of the normal reply, by the command line's start ("*": any command;
-# also "greeting", "handshake", "done": the transfer's end), "@N" on connection N only, "@+" on later
-# ones: a reply, "hang", "close", "sleep:S", "go" (the normal reply follows). "data": how transfers
-# fail. "listing": MLSD lines instead of these; LIST gives a "type=odd" entry in a form no parser
-# reads, NLST only names.
+# A scenario's actions instead of the normal reply, by the command's start ("*": any; also "greeting",
+# "handshake", "done": the transfer's end), "@N" on connection N only: a reply,
+# "hang", "close", "sleep:S", "go" (the normal reply follows). "data": how transfers fail. "listing":
+# MLSD lines for these; LIST gives a "type=odd" one in a form no parser reads, NLST only names.
 LISTING = [b"type=dir; docs", b"type=file;size=18; a.txt", b"type=file;size=18; b.txt"]
 SCENARIOS = {
     "good": {}, "no_mlsd": {"MLSD": ["500 No"]},
@@ -23,7 +23,7 @@ SCENARIOS = {
     "endless_multiline": {"greeting": ["220-still greeting", "sleep:0.01"] * 3000},
     "close_mid_transfer": {"data": "cut"}, "stall_data": {"data": "stall"},
     "no_data_connection": {"RETR": ["150 Ok", "hang"]}, "no_final_reply": {"done": ["hang"]},
-    # 150 before the transfer command, in the same packet as the reply to EPRT.
+    # 150 before the transfer command, in the EPRT reply's packet.
     "early_150": {"EPRT@0": ["200 Ok\r\n150 Ok"], "RETR@0": ["hang"]},
     "late_425": {"data": "refuse active"},
     "pasv_elsewhere": {"EPSV": ["500 No"], "EPRT": ["500 No"]},  # and PASV names another host
@@ -33,7 +33,7 @@ SCENARIOS = {
     "close_after_login": {"PWD@0": ['257 "/"', "sleep:0.2", "close"]},
     "close_on_stor": {"STOR@0": ["close"]}, "reset_after_handshake": {"handshake": ["close"]},
     "wrong_password_first": {"PASS@0": ["530 Login incorrect"]},
-    "data_from_elsewhere": {"data": "intruder first"}, "later_connections_silent": {"greeting@+": ["hang"]},
+    "data_from_elsewhere": {"data": "intruder first"}, "later_connections_silent": {"greeting@1": ["hang"]},
 }
 for code in (425, 426, 452, 550, 552, 553):
     SCENARIOS[f"stor_temp_{code}"] = {"STOR .tolmi-": [f"{code} Not stored"]}
@@ -57,7 +57,7 @@ class Session:
         self.rules = SCENARIOS[args.scenario]
         self.data = self.rules.get("data")
         self.tls = self.protect_data = self.active = self.passive = None
-        self.size = len(CONTENT)  # SIZE says this, the last upload's once there is one
+        self.size = len(CONTENT)  # the last upload's once there is one
 
     def send(self, text):
         self.conn.sendall(text.encode() + b"\r\n")
@@ -65,7 +65,7 @@ class Session:
     def misbehave(self, line):
         for key, actions in self.rules.items():
             key, _, on = key.partition("@")
-            if on and on != str(self.number) and not (on == "+" and self.number):
+            if on and on != str(self.number):
                 continue
             if line.startswith(key.encode()) or key == "*" and line[:1].isupper():
                 for action in actions:
@@ -120,22 +120,23 @@ class Session:
             self.send("226 Done")
 
     def listing(self, command):
-        lines = []
+        lines = b""
         for line in self.rules.get("listing", LISTING):
             facts, _, name = line.partition(b"; ")
             mode = {b"type=dir": b"d", b"type=odd": b"~~ "}.get(facts, b"-")
             listed = mode + b"rw-r--r-- 1 u g 18 Dec 06 18:10 " + name
-            lines.append({b"MLSD": line, b"NLST": name}.get(command, listed))
-        self.transfer(b"".join(line + b"\r\n" for line in lines))
+            lines += {b"MLSD": line, b"NLST": name}.get(command, listed) + b"\r\n"
+        self.transfer(lines)
 
     def run(self):
         if not self.misbehave(b"greeting"):
             self.send("220 Ready")
         while line := self.file.readline().rstrip(b"\r\n"):
+            offered = self.args.tls is not None
             # Where TLS is offered, clear commands are marked.
             with open(self.args.log, "ab") as log:
-                log.write((b"clear: " if self.tls is None and self.args.tls is not None else b"") + line + b"\n")
-            if line.upper().startswith(b"AUTH") and self.args.tls is not None:
+                log.write((b"clear: " if offered and not self.tls else b"") + line + b"\n")
+            if line.upper().startswith(b"AUTH") and offered:
                 self.start_tls()
             elif not self.misbehave(line):
                 command, _, argument = line.partition(b" ")
@@ -143,8 +144,8 @@ class Session:
 
     def reply(self, command, argument):
         if command == b"EPRT":
-            parts = argument.decode().split(argument.decode()[0])
-            self.active, self.passive = (parts[2], int(parts[3])), None
+            _, _, host, port, _ = argument.decode().split(argument.decode()[0])
+            self.active, self.passive = (host, int(port)), None
             self.send("200 Ok")
         elif command in (b"EPSV", b"PASV"):
             self.passive, self.active = socket.create_server(("127.0.0.1", 0)), None
@@ -163,11 +164,8 @@ class Session:
 
 
 def serve(conn, args, number):
-    try:
+    with conn, contextlib.suppress(OSError, ValueError):  # a ConnectionError too
         Session(conn, args, number).run()
-    except (OSError, ValueError):  # a ConnectionError too
-        pass
-    conn.close()
 
 
 def main():

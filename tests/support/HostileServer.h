@@ -5,7 +5,7 @@
 // The scripted misbehaving server (tests/servers/hostile_server.py) playing one scenario.
 class HostileServer : public ServerProcess {
 public:
-    // `options` are the script's own (--tls and the like).
+    // `options`: the script's own, as --tls.
     explicit HostileServer(const QString& scenario, const QStringList& options = {})
         : m_arguments(QStringList{TOLMI_SOURCE_DIR "/tests/servers/hostile_server.py", scenario,
                                   m_dir.filePath("commands.log")} +

@@ -8,7 +8,6 @@ class TestCertificates {
 public:
     bool Generate(QString& error);
 
-    // A certificate authority of the test's own.
     QString Authority() const { return m_dir.filePath("ca.pem"); }
     QString Signed() const { return m_dir.filePath("signed.pem"); }
     QString SignedForOtherName() const { return m_dir.filePath("other.pem"); }

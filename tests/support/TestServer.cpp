@@ -11,9 +11,8 @@
 namespace {
 
 constexpr int kStartTimeoutMs = 10000;
-const QStringList kKindNames = {"pyftpdlib", "pyftpdlib-list", "proftpd"};
-// proftpd's configuration, all in the server's folder: nothing goes to /etc, /run or /var. Without
-// DelayEngine off, logins are slowed on purpose.
+// All in the server's folder: nothing goes to /etc, /run or /var. Without DelayEngine off, logins
+// are slowed on purpose.
 constexpr char kProftpdConfig[] = R"(Port %1
 User %2
 Group %3
@@ -22,7 +21,6 @@ ScoreboardFile %4/scoreboard
 ControlsSocket %4/ctrls.sock
 SystemLog %4/system.log
 AuthUserFile %4/passwd
-AuthGroupFile %4/group
 ExtendedLog %4/commands.log ALL commands
 LogFormat commands "%r"
 DefaultAddress 127.0.0.1
@@ -111,10 +109,6 @@ ServerKind TestServer::KindFromEnvironment() {
     return ServerKind(std::max(0, int(kKindNames.indexOf(qgetenv("TOLMI_TEST_SERVER")))));
 }
 
-QString TestServer::KindName(ServerKind kind) {
-    return kKindNames[int(kind)];
-}
-
 bool TestServer::Start(QString& error) {
     return m_options.kind == ServerKind::Proftpd ? StartProftpd(error) : StartPyftpdlib(error);
 }
@@ -141,10 +135,8 @@ bool TestServer::StartProftpd(QString& error) {
     WriteBytes(m_dir.filePath("passwd"), "tolmi:" + hash + ":" + QByteArray::number(::getuid()) +
                                              ":" + gid + "::" + QFile::encodeName(Root()) +
                                              ":/bin/sh\n");
-    WriteBytes(m_dir.filePath("group"), group + ":x:" + gid + ":\n");
     // proftpd refuses account files that others may read.
-    for (const char* file : {"passwd", "group"})
-        QFile::setPermissions(m_dir.filePath(file), QFile::ReadOwner | QFile::WriteOwner);
+    QFile::setPermissions(m_dir.filePath("passwd"), QFile::ReadOwner | QFile::WriteOwner);
     QString config = QString(kProftpdConfig)
                          .arg(m_port)
                          .arg(::getpwuid(::getuid())->pw_name, group, m_dir.path());
@@ -155,7 +147,7 @@ bool TestServer::StartProftpd(QString& error) {
                      m_options.tls == TlsOffer::Required ? "on" : "off", m_dir.path());
     WriteBytes(m_dir.filePath("proftpd.conf"), config.toUtf8());
     m_process.start(TOLMI_PROFTPD, {"-n", "-q", "-c", m_dir.filePath("proftpd.conf")});
-    // It logs its start once it listens.
+    // It logs its start once listening.
     const auto started = [this] { return !LogLines("system.log").filter("STARTUP").isEmpty(); };
     return QTest::qWaitFor(started, kStartTimeoutMs) || Failed("proftpd", error);
 }

@@ -10,7 +10,7 @@ quint16 FreeLoopbackPort();
 // A program's standard output, empty when it failed.
 QByteArray Run(const QString& program, const QStringList& arguments);
 
-// A file's bytes, "(none)" when it cannot be read. A path in bytes may hold any name, GBK too.
+// A file's bytes, "(none)" when it cannot be read. A path in bytes may hold a GBK name.
 QByteArray ReadBytes(const QByteArray& path);
 inline QByteArray ReadBytes(const QString& path) {
     return ReadBytes(QFile::encodeName(path));
@@ -19,16 +19,16 @@ inline QByteArray ReadBytes(const QString& path) {
 void WriteBytes(const QString& path, const QByteArray& content);
 
 enum class ServerKind {
-    Pyftpdlib,         // MLSD, no dot entries
-    PyftpdlibListOnly, // no MLSD: listings come from LIST
-    Proftpd,           // a C server; MLSD with "." and ".."
+    Pyftpdlib,
+    PyftpdlibListOnly, // no MLSD
+    Proftpd,           // MLSD with "." and ".."
 };
 
 enum class TlsOffer {
     None,
-    Explicit, // AUTH TLS offered, clear text allowed
-    Required, // no login without AUTH TLS
-    Implicit, // TLS from the first byte (pyftpdlib only)
+    Explicit, // clear text allowed
+    Required,
+    Implicit, // pyftpdlib only
 };
 
 // The options but kind, tls and certificate are pyftpdlib's only.
@@ -36,8 +36,7 @@ struct TestServerOptions {
     ServerKind kind = ServerKind::Pyftpdlib;
     TlsOffer tls = TlsOffer::None;
     QString certificate{}; // PEM with the certificate and its key
-    // Its own option words: "refuse-active", "throttle=" bytes per second on data connections...
-    QStringList words{};
+    QStringList words{};   // ftpserver.py's own: "refuse-active", "throttle=204800"...
     // Or a script that runs it with changes.
     QString script = TOLMI_SOURCE_DIR "/tests/servers/ftpserver.py";
 };
@@ -71,9 +70,9 @@ public:
         QDir(m_dir.path()).mkpath("home");
     }
 
+    static inline const QStringList kKindNames = {"pyftpdlib", "pyftpdlib-list", "proftpd"};
     // The kind named by TOLMI_TEST_SERVER.
     static ServerKind KindFromEnvironment();
-    static QString KindName(ServerKind kind);
 
     bool Start(QString& error);
 
@@ -81,12 +80,7 @@ public:
     QString User() const { return "tolmi"; }
     QString Password() const { return "secret"; }
     QString Root() const { return m_dir.filePath("home"); }
-    // Data connections that were encrypted, as the server logged them.
-    int TlsDataConnections() const {
-        return int(Commands().filter("TLS session for data connection").size());
-    }
 
-    // Parents are made as needed.
     void WriteFile(const QString& path, const QByteArray& content) const {
         WriteBytes(QDir(Root()).filePath(path), content);
     }
