@@ -344,7 +344,7 @@ void WindowTest::certificateQuestion() {
     if (!trusted)
         return;
     // The same server with another certificate: a warning, not the question.
-    options.port = address.section(':', 1).toUShort();
+    options.words << "port=" + address.section(':', 1);
     options.certificate = m_certificates.SelfSigned(1);
     server = std::make_unique<TestServer>(options);
     QVERIFY2(server->Start(error), qPrintable(error));
