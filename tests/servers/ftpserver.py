@@ -55,8 +55,7 @@ def main():
         Handler.ssl_context.use_certificate_chain_file(certificate)
         Handler.ssl_context.use_privatekey_file(certificate)
         Handler.ssl_context.set_session_id(b"tolmi-test")
-        Handler.tls_control_required = Handler.tls_data_required = bool(
-            {"tls-required", "implicit-tls"} & options.keys())
+        Handler.tls_control_required = Handler.tls_data_required = "implicit-tls" in options
         Handler.dtp_handler = DataHandler
     limit = int(options.get("throttle", 0))
     if limit:

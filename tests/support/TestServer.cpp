@@ -120,8 +120,6 @@ bool TestServer::StartPyftpdlib(QString& error) {
         arguments << "list-only";
     if (o.tls != TlsOffer::None)
         arguments << "tls-cert=" + o.certificate;
-    if (o.tls == TlsOffer::Required)
-        arguments << "tls-required";
     if (o.tls == TlsOffer::Implicit)
         arguments << "implicit-tls";
     return StartPython(arguments + o.words, error);

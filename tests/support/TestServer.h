@@ -27,7 +27,7 @@ enum class ServerKind {
 enum class TlsOffer {
     None,
     Explicit, // clear text allowed
-    Required,
+    Required, // proftpd only
     Implicit, // pyftpdlib only
 };
 
