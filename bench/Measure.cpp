@@ -204,7 +204,8 @@ double SocketToFileSeconds(const QString& source, const QString& target) {
         std::vector<char> buffer(kTransferBufferBytes);
         for (ssize_t n; (n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;) {
             for (ssize_t written = 0; written < n;) {
-                const ssize_t w = ::write(out, buffer.data() + written, n - written);
+                const ssize_t w = ::write(out, buffer.data() + written,
+                                          std::min<ssize_t>(n - written, kFileWriteBytes));
                 if (w <= 0)
                     qFatal("cannot write %s", qPrintable(target));
                 written += w;

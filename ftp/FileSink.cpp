@@ -2,11 +2,12 @@
 
 #include "ftp/TransferBuffer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 
 FileSink::FileSink(int fd) : m_fd(fd) {
-    m_gathered.reserve(kTransferBufferBytes);
+    m_gathered.reserve(kFileWriteBytes);
 }
 
 bool FileSink::Append(const char* data, size_t size) {
@@ -26,7 +27,8 @@ bool FileSink::Flush() {
 
 bool FileSink::WriteAll(const char* data, size_t size) {
     for (size_t written = 0; written < size;) {
-        const ssize_t n = ::write(m_fd, data + written, size - written);
+        const size_t piece = std::min<size_t>(size - written, kFileWriteBytes);
+        const ssize_t n = ::write(m_fd, data + written, piece);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <vector>
 
-// A download's way into its file. libcurl hands the data over in pieces of at most 16 KiB;
-// gathered here, the file gets one write per transfer buffer instead of one per piece.
+// A download's way into its file. libcurl hands the data over in pieces of at most 16 KiB over
+// TLS and up to the transfer buffer in clear text; the file gets writes of one size.
 class FileSink {
 public:
     explicit FileSink(int fd);
