@@ -61,7 +61,7 @@ int main(int argc, char* argv[]) {
     BenchSettings settings;
     settings.fileBytes = qint64(EnvironmentInt("TOLMI_BENCH_MIB", 1024)) * 1024 * 1024;
     settings.entries = EnvironmentInt("TOLMI_BENCH_ENTRIES", 100000);
-    settings.pairs = EnvironmentInt("TOLMI_BENCH_RUNS", 5);
+    settings.pairs = EnvironmentInt("TOLMI_BENCH_RUNS", 7);
     settings.workDir = work.path();
 
     std::vector<CaseResult> results;
