@@ -1,6 +1,7 @@
 #include "BenchCases.h"
 
 #include "BenchPrompter.h"
+#include "ftp/TransferBuffer.h"
 #include "support/SshServer.h"
 #include "support/TestCertificates.h"
 #include "ui/CtolmiDlg.h"
@@ -240,8 +241,11 @@ public:
         return SftpCommand(options, "put " + m_source + " " + kBaselineUpload + "\n");
     }
     double LimitDownload(const TestServer& server) {
-        return Reported(kServerLimit, {"127.0.0.1", server.Address().section(':', 1), server.User(),
-                                       server.Password(), "big.bin", m_target});
+        // The reader uses the client's own buffer and write sizes.
+        return Reported(kServerLimit,
+                        {"127.0.0.1", server.Address().section(':', 1), server.User(),
+                         server.Password(), "big.bin", m_target,
+                         QString::number(kTransferBufferBytes), QString::number(kFileWriteBytes)});
     }
 
     // Untimed: the copies go, and so do the writes still queued for the disk, so that no run
