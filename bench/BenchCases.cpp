@@ -206,6 +206,10 @@ public:
             },
             baseline, [this] { RemoveCopies(); });
     }
+    // The baseline against itself: how far a ratio strays on this machine when nothing differs.
+    PairedTiming BaselineTwice(const std::function<double()>& baseline) {
+        return RunPairs(m_pairs, baseline, baseline, [this] { RemoveCopies(); });
+    }
     PairedTiming Upload(const std::function<double()>& baseline) {
         return RunPairs(
             m_pairs,
@@ -333,6 +337,9 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
                        runs.Download([&] { return runs.CurlDownload(); }), 1.05});
     results.push_back({"upload " + size + ", active", serverName, "curl -P - -T",
                        runs.Upload([&] { return runs.CurlUpload(); }), 1.05});
+    results.push_back({"upload " + size + ", active (curl against itself)", serverName,
+                       "curl -P - -T", runs.BaselineTwice([&] { return runs.CurlUpload(); }),
+                       std::nullopt});
     results.push_back({"download " + size + ", active (lftp for reference)", serverName,
                        "lftp, ftp:passive-mode off",
                        runs.Download([&] { return runs.LftpDownload(); }), std::nullopt});
