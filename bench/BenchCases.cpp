@@ -126,14 +126,9 @@ double Curl(const QStringList& arguments) {
     return External("curl", QStringList{"-s", "-S"} + arguments);
 }
 
-std::unique_ptr<TestServer> StartServer(ServerKind kind) {
-    auto server = std::make_unique<TestServer>(TestServerOptions{kind});
-    return server;
-}
-
-void Start(TestServer& server) {
-    QString error;
-    if (!server.Start(error))
+// Ends the run when a server or the certificates could not be set up.
+void Require(const QString& error) {
+    if (!error.isEmpty())
         qFatal("%s", qPrintable(error));
 }
 
@@ -161,7 +156,7 @@ CaseResult ChineseListingCase(const BenchSettings& settings) {
     options.script = TOLMI_SOURCE_DIR "/bench/chinese_dates_server.py";
     TestServer server(options);
     FillLargeDirectory(server, settings.entries, QStringLiteral("条目"), QStringLiteral("目录"));
-    Start(server);
+    Require(server.Start());
     Window window(server);
     const PairedTiming timing = RunPairs(
         settings.pairs, [&] { return window.Time(IDOK, "连接成功"); },
@@ -289,7 +284,7 @@ PairedTiming TimeSmallConnect(TestServer& small, const BenchSettings& settings,
                               const QString& authority, const QStringList& curlOptions) {
     for (int i = 0; i < 10; ++i)
         small.WriteFile(QStringLiteral("file-%1.txt").arg(i), "x");
-    Start(small);
+    Require(small.Start());
     Window window(small);
     window.dlg.SetTlsAuthority(authority);
     return RunPairs(
@@ -327,12 +322,12 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
     const QString serverName = TestServer::kKindNames[int(kind)];
     const QString size = SizeLabel(settings.fileBytes);
     std::vector<CaseResult> results;
-    auto transfers = StartServer(kind);
-    PlaceBigFile(transfers->Root(), settings);
-    Start(*transfers);
-    Window window(*transfers);
+    TestServer transfers(TestServerOptions{kind});
+    PlaceBigFile(transfers.Root(), settings);
+    Require(transfers.Start());
+    Window window(transfers);
     window.Time(IDOK, "连接成功");
-    TransferRuns runs(window, FilesOf(*transfers), settings, {"-P", "-"});
+    TransferRuns runs(window, FilesOf(transfers), settings, {"-P", "-"});
     results.push_back({"download " + size + ", active", serverName, "curl -P -",
                        runs.Download([&] { return runs.CurlDownload(); }), 1.05});
     results.push_back({"upload " + size + ", active", serverName, "curl -P - -T",
@@ -345,22 +340,22 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
                        runs.Download([&] { return runs.LftpDownload(); }), std::nullopt});
     results.push_back({"download " + size + ", active, over its limit", serverName,
                        kServerLimitBaseline,
-                       runs.Download([&] { return runs.LimitDownload(*transfers); }), 1.25});
+                       runs.Download([&] { return runs.LimitDownload(transfers); }), 1.25});
     runs.RemoveCopies();
     memory.transferPeakAboveIdleMiB = std::max(memory.transferPeakAboveIdleMiB, runs.transferPeak);
 
-    auto small = StartServer(kind);
+    TestServer small(TestServerOptions{kind});
     results.push_back({"connect, 10 entries", serverName, "curl MLSD listing",
-                       TimeSmallConnect(*small, settings, {}, {"-P", "-"}), 1.2});
+                       TimeSmallConnect(small, settings, {}, {"-P", "-"}), 1.2});
 
     // Connect and Refresh on a large directory.
-    auto large = StartServer(kind);
-    FillLargeDirectory(*large, settings.entries, "entry", "dir");
-    Start(*large);
-    Window largeWindow(*large);
+    TestServer large(TestServerOptions{kind});
+    FillLargeDirectory(large, settings.entries, "entry", "dir");
+    Require(large.Start());
+    Window largeWindow(large);
     double listingPeak = 0;
     auto curlListing = [&] {
-        return Curl({"-P", "-", "-u", Credentials(*large), "-X", "MLSD", Url(*large)});
+        return Curl({"-P", "-", "-u", Credentials(large), "-X", "MLSD", Url(large)});
     };
     const PairedTiming largeConnect = RunPairs(
         settings.pairs,
@@ -387,9 +382,7 @@ std::vector<CaseResult> RunBenchCases(ServerKind kind, const BenchSettings& sett
 
 std::vector<CaseResult> RunTlsBenchCases(const BenchSettings& settings, MemoryResult& memory) {
     TestCertificates certificates;
-    QString error;
-    if (!certificates.Generate(error))
-        qFatal("%s", qPrintable(error));
+    Require(certificates.Generate());
     TestServerOptions options{ServerKind::Proftpd};
     options.tls = TlsOffer::Required;
     options.certificate = certificates.Signed();
@@ -399,7 +392,7 @@ std::vector<CaseResult> RunTlsBenchCases(const BenchSettings& settings, MemoryRe
 
     TestServer transfers(options);
     PlaceBigFile(transfers.Root(), settings);
-    Start(transfers);
+    Require(transfers.Start());
     Window window(transfers);
     window.dlg.SetTlsAuthority(certificates.Authority());
     window.Time(IDOK, "连接成功");
@@ -424,9 +417,7 @@ std::vector<CaseResult> RunSftpBenchCases(const BenchSettings& settings, MemoryR
     const QByteArray userHome = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(home.path()));
     SshServer server;
-    QString error;
-    if (!server.Start(error))
-        qFatal("no sshd: %s", qPrintable(error));
+    Require(server.Start());
     const QString serverName = "OpenSSH sshd", size = SizeLabel(settings.fileBytes);
     const QString knownHosts = home.filePath(".ssh/known_hosts"), key = home.filePath("key");
     QFile hostKey(server.HostKey()), hosts(knownHosts);

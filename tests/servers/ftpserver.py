@@ -46,8 +46,7 @@ def main():
             super().handle()
 
     # A drop folder takes files but neither renames nor deletes them.
-    Handler.authorizer.add_user(options.get("user", "tolmi"), options.get("password", "secret"), root,
-                                "elrw" if "drop-folder" in options else "elradfmwMT")
+    Handler.authorizer.add_user("tolmi", "secret", root, "elrw" if "drop-folder" in options else "elradfmwMT")
     if "anonymous" in options:
         Handler.authorizer.add_anonymous(root, perm="elradfmwMT")
     if certificate:
@@ -59,8 +58,7 @@ def main():
         Handler.dtp_handler = DataHandler
     limit = int(options.get("throttle", 0))
     if limit:
-        bases = (DataHandler, ThrottledDTPHandler) if certificate else (ThrottledDTPHandler,)
-        Handler.dtp_handler = type("Throttled", bases, {"read_limit": limit, "write_limit": limit})
+        Handler.dtp_handler = type("Throttled", (ThrottledDTPHandler,), {"read_limit": limit, "write_limit": limit})
     if "cut-uploads" in options:
         class Cut(Handler.dtp_handler):
             def handle_read_event(self):

@@ -26,18 +26,17 @@ END)";
 
 } // namespace
 
-bool SshServer::Start(QString& error) {
+QString SshServer::Start() {
     m_port = FreeLoopbackPort();
     m_user = "tolmi-sftp-" + QString::number(::getpid());
     if (Run("sh", {"-c", kSetUp, m_dir.path(), m_user, QString::number(m_port)}).isEmpty())
-        return false;
+        return "the account or sshd's configuration could not be made";
     // sshd ends with the test, even one that crashed.
     m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process.start("/usr/sbin/sshd",
                     {"-D", "-f", m_dir.filePath("config"), "-E", m_dir.filePath("log")});
     const bool listening = QTest::qWaitFor([&] { return Log().contains("Server listening"); });
-    error = Log();
-    return listening;
+    return listening ? QString() : "sshd did not start: " + Log();
 }
 
 SshServer::~SshServer() {

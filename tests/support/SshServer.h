@@ -6,7 +6,7 @@
 class SshServer : public ServerProcess {
 public:
     ~SshServer();
-    bool Start(QString& error);
+    QString Start() override;
 
     QString Address() const { return "sftp://" + ServerProcess::Address(); }
     QString User() const { return m_user; }

@@ -21,9 +21,9 @@ signed signed /CN=localhost $ip; signed other /CN=elsewhere.example subjectAltNa
 
 } // namespace
 
-bool TestCertificates::Generate(QString& error) {
-    error = "openssl could not make the test certificates";
-    return !Run("sh", {"-c", kGenerate, m_dir.path()}).isEmpty();
+QString TestCertificates::Generate() {
+    const bool made = !Run("sh", {"-c", kGenerate, m_dir.path()}).isEmpty();
+    return made ? QString() : "openssl could not make the test certificates";
 }
 
 QString TestCertificates::Sha256Fingerprint(const QString& pem) const {

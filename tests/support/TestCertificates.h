@@ -6,7 +6,8 @@
 // Certificates for 127.0.0.1 unless said, each server file with its key, made for one test run.
 class TestCertificates {
 public:
-    bool Generate(QString& error);
+    // Why they could not be made; empty once they are.
+    QString Generate();
 
     QString Authority() const { return m_dir.filePath("ca.pem"); }
     QString Signed() const { return m_dir.filePath("signed.pem"); }

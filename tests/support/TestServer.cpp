@@ -86,19 +86,18 @@ void ServerProcess::Stop() {
     m_process.waitForFinished(3000);
 }
 
-bool ServerProcess::StartPython(const QStringList& arguments, QString& error) {
+QString ServerProcess::StartPython(const QStringList& arguments) {
     m_process.start("/usr/bin/python3", arguments);
     bool waiting = true;
     while (waiting && !m_process.canReadLine())
         waiting = m_process.waitForReadyRead(kStartTimeoutMs);
     const QByteArray line = m_process.readLine().trimmed();
     m_port = line.mid(5).toUShort();
-    return line.startsWith("PORT ") || Failed(arguments[0], error);
+    return line.startsWith("PORT ") ? QString() : StartError(arguments[0]);
 }
 
-bool ServerProcess::Failed(const QString& program, QString& error) {
-    error = program + " did not start: " + m_process.readAllStandardError();
-    return false;
+QString ServerProcess::StartError(const QString& program) {
+    return program + " did not start: " + m_process.readAllStandardError();
 }
 
 QStringList ServerProcess::LogLines(const QString& name) const {
@@ -109,11 +108,11 @@ ServerKind TestServer::KindFromEnvironment() {
     return ServerKind(std::max(0, int(kKindNames.indexOf(qgetenv("TOLMI_TEST_SERVER")))));
 }
 
-bool TestServer::Start(QString& error) {
-    return m_options.kind == ServerKind::Proftpd ? StartProftpd(error) : StartPyftpdlib(error);
+QString TestServer::Start() {
+    return m_options.kind == ServerKind::Proftpd ? StartProftpd() : StartPyftpdlib();
 }
 
-bool TestServer::StartPyftpdlib(QString& error) {
+QString TestServer::StartPyftpdlib() {
     const TestServerOptions& o = m_options;
     QStringList arguments{o.script, Root(), m_dir.filePath("commands.log")};
     if (o.kind == ServerKind::PyftpdlibListOnly)
@@ -122,10 +121,10 @@ bool TestServer::StartPyftpdlib(QString& error) {
         arguments << "tls-cert=" + o.certificate;
     if (o.tls == TlsOffer::Implicit)
         arguments << "implicit-tls";
-    return StartPython(arguments + o.words, error);
+    return StartPython(arguments + o.words);
 }
 
-bool TestServer::StartProftpd(QString& error) {
+QString TestServer::StartProftpd() {
     m_port = FreeLoopbackPort();
     const QByteArray gid = QByteArray::number(::getgid()), group = ::getgrgid(::getgid())->gr_name;
     // proftpd's account file holds only the hash of the password.
@@ -147,5 +146,5 @@ bool TestServer::StartProftpd(QString& error) {
     m_process.start(TOLMI_PROFTPD, {"-n", "-q", "-c", m_dir.filePath("proftpd.conf")});
     // It logs its start once listening.
     const auto started = [this] { return !LogLines("system.log").filter("STARTUP").isEmpty(); };
-    return QTest::qWaitFor(started, kStartTimeoutMs) || Failed("proftpd", error);
+    return QTest::qWaitFor(started, kStartTimeoutMs) ? QString() : StartError("proftpd");
 }

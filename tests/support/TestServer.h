@@ -44,16 +44,17 @@ struct TestServerOptions {
 // A server process on 127.0.0.1 with a temporary folder, stopped when the object goes.
 class ServerProcess {
 public:
-    ~ServerProcess();
+    virtual ~ServerProcess();
+    // Why the server did not start; empty once it listens.
+    virtual QString Start() = 0;
     QString Address() const { return "127.0.0.1:" + QString::number(m_port); }
     // Every command the server received, in order.
     QStringList Commands() const { return LogLines("commands.log"); }
 
 protected:
     // Starts a Python server script that prints "PORT n" once it listens.
-    bool StartPython(const QStringList& arguments, QString& error);
-    // Says in `error` why the server did not start; false.
-    bool Failed(const QString& program, QString& error);
+    QString StartPython(const QStringList& arguments);
+    QString StartError(const QString& program);
     void Stop();
     QByteArray ReadLog(const QString& name) const { return ReadBytes(m_dir.filePath(name)); }
     QStringList LogLines(const QString& name) const;
@@ -74,7 +75,7 @@ public:
     // The kind named by TOLMI_TEST_SERVER.
     static ServerKind KindFromEnvironment();
 
-    bool Start(QString& error);
+    QString Start() override;
 
     ServerKind Kind() const { return m_options.kind; }
     QString User() const { return "tolmi"; }
@@ -87,8 +88,23 @@ public:
     void MakeDirectory(const QString& path) const { QDir(Root()).mkpath(path); }
 
 private:
-    bool StartPyftpdlib(QString& error);
-    bool StartProftpd(QString& error);
+    QString StartPyftpdlib();
+    QString StartProftpd();
 
     TestServerOptions m_options;
+};
+
+// The scripted misbehaving server (tests/servers/hostile_server.py) playing one scenario.
+class HostileServer : public ServerProcess {
+public:
+    // `options`: the script's own, as --tls.
+    explicit HostileServer(const QString& scenario, const QStringList& options = {})
+        : m_arguments(QStringList{TOLMI_SOURCE_DIR "/tests/servers/hostile_server.py", scenario,
+                                  m_dir.filePath("commands.log")} +
+                      options) {}
+
+    QString Start() override { return StartPython(m_arguments); }
+
+private:
+    QStringList m_arguments;
 };
