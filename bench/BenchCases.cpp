@@ -247,13 +247,10 @@ public:
                          QString::number(kTransferBufferBytes), QString::number(kFileWriteBytes)});
     }
 
-    // Untimed: the copies go, and so do the writes still queued for the disk, so that no run
-    // pays for the one before it.
     void RemoveCopies() {
         QFile::remove(m_target);
         QFile::remove(m_server.root + "/source.bin");
         QFile::remove(m_server.root + "/" + kBaselineUpload);
-        ::sync();
     }
 
     double transferPeak = 0; // above the resident size when a transfer started

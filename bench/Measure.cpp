@@ -15,17 +15,17 @@
 #include <thread>
 #include <unistd.h>
 
-namespace {
-
 double Settled(const std::function<double()>& run, const std::function<void()>& prepare) {
+    // The writes the previous run queued reach the disk untimed, and the server finishes the
+    // previous session: back-to-back logins can wait on it.
+    ::sync();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Last: a run then reuses the memory its predecessor's copies free. Memory left free for a
+    // while goes back to the host of a virtual machine, and fetching it back can triple a run.
     if (prepare)
         prepare();
-    // Lets the server finish the previous session: back-to-back logins can wait on it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     return run();
 }
-
-} // namespace
 
 QJsonArray ToJsonArray(const std::vector<double>& values) {
     QJsonArray array;

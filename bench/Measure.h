@@ -24,6 +24,9 @@ struct PairedTiming {
     QJsonObject ToJson() const;
 };
 
+// Seconds `run` measured, after `prepare`, both untimed, on a machine that has settled.
+double Settled(const std::function<double()>& run, const std::function<void()>& prepare = {});
+
 // Runs `tolmi` and `baseline` (each returns the seconds it measured) once each untimed, then
 // `pairs` times each, taking turns to go first (tolmi, baseline, baseline, tolmi, ...) so that
 // neither always finds the machine warmer. `prepare` runs untimed before every run.

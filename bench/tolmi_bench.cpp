@@ -12,7 +12,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -43,10 +42,10 @@ std::vector<double> SocketToFileSeconds(const BenchSettings& settings) {
                   target = settings.workDir + "/limit.bin";
     std::vector<double> seconds;
     for (int i = 0; QFile::exists(source) && i < settings.pairs; ++i) {
-        seconds.push_back(SocketToFileSeconds(source, target));
-        QFile::remove(target);
-        ::sync();
+        seconds.push_back(Settled([&] { return SocketToFileSeconds(source, target); },
+                                  [&] { QFile::remove(target); }));
     }
+    QFile::remove(target);
     return seconds;
 }
 
