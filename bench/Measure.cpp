@@ -21,7 +21,7 @@ double Settled(const std::function<double()>& run, const std::function<void()>& 
     ::sync();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     // Last: a run then reuses the memory its predecessor's copies free. Memory left free for a
-    // while goes back to the host of a virtual machine, and fetching it back can triple a run.
+    // while goes back to the host of a virtual machine, and fetching it back can quadruple a run.
     if (prepare)
         prepare();
     return run();
