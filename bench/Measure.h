@@ -25,7 +25,7 @@ struct PairedTiming {
 };
 
 // Seconds `run` measured, after `prepare`, both untimed, on a machine that has settled.
-double Settled(const std::function<double()>& run, const std::function<void()>& prepare = {});
+double Settled(const std::function<double()>& run, const std::function<void()>& prepare);
 
 // Runs `tolmi` and `baseline` (each returns the seconds it measured) once each untimed, then
 // `pairs` times each, taking turns to go first (tolmi, baseline, baseline, tolmi, ...) so that
